@@ -1,0 +1,3 @@
+#include "uartparam.h"
+
+UartParamRecord UartParam;
