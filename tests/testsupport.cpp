@@ -1,0 +1,166 @@
+#include "testsupport.h"
+
+#include "serialportsettingdialog.h"
+#include "uartparam.h"
+#include "widget.h"
+
+#include <QApplication>
+#include <QDateTime>
+#include <QtWidgets>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+Pty::Pty()
+{
+    char name[128] = {};
+    struct termios raw;
+    ::memset(&raw, 0, sizeof raw);
+    ::cfmakeraw(&raw);
+    if (::openpty(&m_master, &m_slave, name, &raw, nullptr) != 0)
+        qFatal("openpty failed: %s", strerror(errno));
+    ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
+    m_path = QString::fromLocal8Bit(name);
+}
+
+Pty::~Pty()
+{
+    ::close(m_slave);
+    ::close(m_master);
+}
+
+void Pty::write(const QByteArray &bytes)
+{
+    if (::write(m_master, bytes.constData(), size_t(bytes.size())) != bytes.size())
+        qFatal("short write to the pseudo-terminal");
+}
+
+QByteArray Pty::received()
+{
+    char chunk[512];
+    ssize_t n;
+    while ((n = ::read(m_master, chunk, sizeof chunk)) > 0)
+        m_received.append(chunk, int(n));
+    return m_received;
+}
+
+void Pty::clear()
+{
+    received();
+    m_received.clear();
+}
+
+ModalWatcher::ModalWatcher(QObject *parent)
+    : QObject(parent)
+{
+    connect(&m_timer, &QTimer::timeout, this, &ModalWatcher::poll);
+    m_timer.start(20);
+}
+
+void ModalWatcher::poll()
+{
+    QWidget *modal = QApplication::activeModalWidget();
+    if (!modal)
+        return;
+    auto *box = qobject_cast<QMessageBox *>(modal);
+    if (!box) {
+        if (onModal)
+            onModal(modal);
+        return;
+    }
+    if (modal != m_current) {
+        m_current = modal;
+        m_seenAt = QDateTime::currentMSecsSinceEpoch();
+        titles << box->windowTitle();
+        texts << box->text();
+        if (onMessage)
+            onMessage();
+    }
+    if (QDateTime::currentMSecsSinceEpoch() - m_seenAt >= holdMs) {
+        m_current = nullptr;
+        box->done(QMessageBox::Ok);
+    }
+}
+
+Bench::Bench()
+    : window(new Widget)
+    , watcher(new ModalWatcher)
+{
+    resetUartParam();
+    window->show();
+}
+
+Bench::~Bench()
+{
+    delete watcher;
+    delete window;
+}
+
+QPushButton *Bench::button(const char *name) const { return window->findChild<QPushButton *>(name); }
+QLabel *Bench::label(const char *name) const { return window->findChild<QLabel *>(name); }
+QLineEdit *Bench::address() const { return window->findChild<QLineEdit *>("lineEditAddress"); }
+QComboBox *Bench::baudRates() const { return window->findChild<QComboBox *>("comboBoxBaudRate"); }
+QTimer *Bench::timer(const char *name) const { return window->findChild<QTimer *>(name); }
+
+QStringList Bench::log() const
+{
+    const QString text = window->findChild<QTextBrowser *>("textBrowser")->toPlainText();
+    return text.isEmpty() ? QStringList() : text.split('\n');
+}
+
+void Bench::link(const QString &rate, const QString &parity)
+{
+    const QString path = pty.slavePath();
+    auto previous = watcher->onModal;
+    watcher->onModal = [=](QWidget *modal) {
+        auto *dialog = qobject_cast<SerialportSettingDialog *>(modal);
+        if (!dialog)
+            return;
+        // Pseudo-terminals are not enumerated, so the test offers its own.
+        auto *names = dialog->findChild<QComboBox *>("comboBoxName");
+        names->addItem(path);
+        names->setCurrentIndex(names->count() - 1);
+        dialog->findChild<QComboBox *>("comboBoxBaud")->setCurrentText(rate);
+        dialog->findChild<QComboBox *>("comboBoxParity")->setCurrentText(parity);
+        dialog->findChild<QPushButton *>("pushButtonOK")->click();
+    };
+    button("pushButtonLink")->click();
+    watcher->onModal = previous;
+}
+
+void Bench::invoke(const char *slot)
+{
+    QMetaObject::invokeMethod(window, slot);
+}
+
+QByteArray withCrc(const QByteArray &frame)
+{
+    quint16 crc = 0xFFFF;
+    for (char c : frame) {
+        crc ^= quint8(c);
+        for (int i = 0; i < 8; ++i)
+            crc = (crc & 1) ? (crc >> 1) ^ 0xA001 : crc >> 1;
+    }
+    return frame + char(crc & 0xFF) + char(crc >> 8);
+}
+
+QByteArray fromHex(const char *spaced)
+{
+    return QByteArray::fromHex(QByteArray(spaced).replace(' ', ""));
+}
+
+void resetUartParam()
+{
+    UartParam = UartParamRecord();
+}
+
+// Every test runs headless, also when started by hand.
+static void useOffscreenPlatform()
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+}
+Q_CONSTRUCTOR_FUNCTION(useOffscreenPlatform)
