@@ -111,9 +111,9 @@ QStringList Bench::log() const
     return text.isEmpty() ? QStringList() : text.split('\n');
 }
 
-void Bench::link(const QString &rate, const QString &parity)
+void Bench::link(const QString &rate, const QString &parity, const QString &linePath)
 {
-    const QString path = pty.slavePath();
+    const QString path = linePath.isEmpty() ? pty.slavePath() : linePath;
     auto previous = watcher->onModal;
     watcher->onModal = [=](QWidget *modal) {
         auto *dialog = qobject_cast<SerialportSettingDialog *>(modal);
@@ -134,6 +134,39 @@ void Bench::link(const QString &rate, const QString &parity)
 void Bench::invoke(const char *slot)
 {
     QMetaObject::invokeMethod(window, slot);
+}
+
+SimProcess::SimProcess(const QStringList &arguments)
+    : m_process(new QProcess)
+{
+    m_process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_process->start(MORVANE_SIM, arguments);
+    if (!m_process->waitForStarted() || !m_process->waitForReadyRead(10000))
+        qFatal("morvane-sim did not start: %s", qPrintable(m_process->errorString()));
+    while (!m_process->canReadLine() && m_process->waitForReadyRead(10000)) { }
+    m_path = QString::fromLocal8Bit(m_process->readLine()).trimmed();
+}
+
+SimProcess::~SimProcess()
+{
+    stop();
+    delete m_process;
+}
+
+int SimProcess::stop()
+{
+    if (m_process->state() != QProcess::NotRunning) {
+        m_process->terminate();
+        m_process->waitForFinished(10000);
+    }
+    return m_process->exitStatus() == QProcess::NormalExit ? m_process->exitCode() : -1;
+}
+
+QStringList SimProcess::output()
+{
+    while (m_process->canReadLine())
+        m_lines << QString::fromLocal8Bit(m_process->readLine()).trimmed();
+    return m_lines;
 }
 
 QByteArray withCrc(const QByteArray &frame)

@@ -3,6 +3,7 @@
 
 #include <QByteArray>
 #include <QObject>
+#include <QProcess>
 #include <QStringList>
 #include <QTimer>
 
@@ -72,12 +73,30 @@ struct Bench
     QStringList log() const;
     // Clicks Link and accepts the settings dialog with the terminal's path
     // and the given speed; the dialog's other choices are set as given too.
-    void link(const QString &rate = "9600", const QString &parity = "NO");
+    void link(const QString &rate = "9600", const QString &parity = "NO", const QString &path = QString());
     void invoke(const char *slot);
 
     Widget *window;
     ModalWatcher *watcher;
     Pty pty;
+};
+
+// morvane-sim in a process of its own, on a pseudo-terminal it creates
+// (or on --port), stopped with SIGTERM when the test is done with it.
+class SimProcess
+{
+public:
+    explicit SimProcess(const QStringList &arguments);
+    ~SimProcess();
+    QString path() const { return m_path; }
+    // Stops it and returns its exit code.
+    int stop();
+    QStringList output();
+
+private:
+    QProcess *m_process;
+    QString m_path;
+    QStringList m_lines;
 };
 
 QByteArray fromHex(const char *spaced);
