@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-    cmake g++ make pkg-config
+    cmake g++ make pkg-config dpkg-dev file
     qtbase5-dev libqt5serialport5-dev qttools5-dev qttools5-dev-tools
     socat mbpoll libmodbus-dev
     xvfb xauth

@@ -20,6 +20,7 @@ private slots:
     void choiceLists_data();
     void choiceLists();
     void windowsAtStart();
+    void catalogue();
     void logLine_data();
     void logLine();
 };
@@ -159,6 +160,34 @@ void FormsTest::windowsAtStart()
     // Nothing goes out or is logged without an operator's click.
     QTest::qWait(1500);
     QVERIFY(w.findChild<QTextBrowser *>("textBrowser")->toPlainText().isEmpty());
+}
+
+// The shipped catalogue reaches texts of both contexts, messages included.
+void FormsTest::catalogue()
+{
+    QTranslator translator;
+    QVERIFY(translator.load(CATALOGUE_FILE));
+    QCoreApplication::installTranslator(&translator);
+    {
+        Bench bench;
+        QCOMPARE(bench.window->windowTitle(), QString("Morvane 温湿度模块工具"));
+        QCOMPARE(bench.button("pushButtonAddress")->text(), QString("设置"));
+        bench.button("pushButtonAddress")->click();
+        QCOMPARE(bench.watcher->titles, QStringList{"错误"});
+        QCOMPARE(bench.watcher->texts, QStringList{"地址不能为空！"});
+        bench.address()->setText("1");
+        bench.button("pushButtonRead")->click();
+        QCOMPARE(bench.button("pushButtonRead")->text(), QString("停止"));
+        bench.button("pushButtonRead")->click();
+        QCOMPARE(bench.button("pushButtonRead")->text(), QString("读取"));
+
+        SerialportSettingDialog dialog;
+        QCOMPARE(dialog.windowTitle(), QString("串口"));
+        QCOMPARE(dialog.findChild<QGroupBox *>("groupBox")->title(), QString("串口设置"));
+        QCOMPARE(dialog.findChild<QComboBox *>("comboBoxParity")->currentText(), QString("无"));
+        QCOMPARE(dialog.findChild<QComboBox *>("comboBoxBaud")->currentText(), QString("9600"));
+    }
+    QCoreApplication::removeTranslator(&translator);
 }
 
 void FormsTest::logLine_data()

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# cmake --install and the Debian package both carry the program, the
+# simulator, the catalogue, the desktop entry and the icon.
+set -euo pipefail
+build_dir=$1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+prefix=$(sed -n 's/^CMAKE_INSTALL_PREFIX:PATH=//p' "$build_dir/CMakeCache.txt")
+expected=(
+    bin/morvane bin/morvane-sim share/morvane/Qm/Chinese.qm
+    share/applications/morvane.desktop share/icons/hicolor/scalable/apps/morvane.svg
+)
+
+DESTDIR="$work/root" cmake --install "$build_dir" >/dev/null
+for f in "${expected[@]}"; do
+    [ -s "$work/root$prefix/$f" ] || { echo "not installed: $prefix/$f"; exit 1; }
+done
+grep -q "cd $prefix/share/morvane" "$work/root$prefix/share/applications/morvane.desktop"
+
+(cd "$build_dir" && cpack -G DEB -B "$work/deb" >/dev/null)
+deb=$(ls "$work"/deb/morvane_*.deb)
+listing=$(dpkg-deb -c "$deb")
+for f in "${expected[@]}"; do
+    grep -q " \.$prefix/$f\$" <<<"$listing" || { echo "not in the package: $prefix/$f"; echo "$listing"; exit 1; }
+done
+depends=$(dpkg-deb -f "$deb" Depends)
+echo "Depends: $depends"
+for lib in libqt5widgets5 libqt5serialport5 libqt5core5a; do
+    grep -q "$lib" <<<"$depends" || { echo "missing dependency on $lib"; exit 1; }
+done
