@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Regenerates the README pictures in docs/ from the real program, on the
+# offscreen platform, talking to morvane-sim.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+
+bash scripts/install-deps.sh
+fonts=(fonts-liberation fonts-wqy-microhei)
+missing=()
+for p in "${fonts[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    sudo=""; [ "$(id -u)" -ne 0 ] && sudo=sudo
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+cmake -S . -B build >/dev/null
+cmake --build build -j"$(nproc)" --target morvane morvane-sim morvaneshots translations
+mkdir -p docs
+
+work=$(mktemp -d)
+sim_pid=""
+trap '[ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null; rm -rf "$work"' EXIT
+build/sim/morvane-sim --address 7 --temperature 22.8 --humidity 56.3 --drift --seed 3 > "$work/sim.out" &
+sim_pid=$!
+for _ in $(seq 50); do [ -s "$work/sim.out" ] && break; sleep 0.1; done
+port=$(head -n1 "$work/sim.out")
+
+shoot() {   # working directory, file name prefix
+    (cd "$1" && QT_QPA_PLATFORM=offscreen QT_PLUGIN_PATH="$root/build/screenshots/plugins" \
+        QT_QPA_GENERIC_PLUGINS=morvaneshots MORVANE_SHOTS_PORT="$port" \
+        MORVANE_SHOTS_DIR="$root/docs" MORVANE_SHOTS_PREFIX="$2" "$root/build/src/morvane")
+}
+mkdir -p "$work/en" "$work/zh/Qm"
+cp build/Qm/Chinese.qm "$work/zh/Qm/"
+shoot "$work/en" ""
+shoot "$work/zh" "zh-"
+rm -f docs/zh-settings-dialog.png
+ls -l docs/*.png
