@@ -1,0 +1,48 @@
+#!/usr/bin/env python3
+"""Writes the seed corpus for fuzz_readuart: every reply shape the program
+knows, whole, split and run together. Usage: make-corpus.py DIR"""
+import os
+import sys
+
+
+def crc(data):
+    c = 0xFFFF
+    for b in data:
+        c ^= b
+        for _ in range(8):
+            c = (c >> 1) ^ 0xA001 if c & 1 else c >> 1
+    return bytes([c & 0xFF, c >> 8])
+
+
+def frame(hexbytes):
+    body = bytes.fromhex(hexbytes)
+    return body + crc(body)
+
+
+def arrivals(*chunks):
+    """Each chunk is (bytes, clear_first)."""
+    out = b""
+    for data, clear in chunks:
+        out += bytes([(0x80 if clear else 0) | len(data)]) + data
+    return out
+
+
+measurement = frame("01 03 06 01 0F 02 58 00 C8")
+seeds = {
+    "measurement": arrivals((measurement, False)),
+    "measurement-split": arrivals((measurement[:4], False), (measurement[4:], False)),
+    "measurement-negative": arrivals((frame("01 03 06 FF 38 FF 38 FF 38"), False)),
+    "address-reply": arrivals((frame("01 03 02 00 05"), False)),
+    "write-echo": arrivals((frame("00 06 01 00 00 01"), False)),
+    "baud-echo": arrivals((frame("00 06 01 01 00 04"), False)),
+    "exception": arrivals((frame("01 83 02"), False)),
+    "ff-ff": arrivals((b"\xff\xff", False)),
+    "extra-byte": arrivals((measurement + b"\x00", False)),
+    "stray-then-reply": arrivals((b"\x55", False), (measurement, True)),
+    "two-replies": arrivals((measurement + frame("01 03 02 00 05"), False)),
+    "count-ff": arrivals(*[(b"\x01\x03\xff" + bytes(60), False)] + [(bytes(63), False)] * 4),
+}
+os.makedirs(sys.argv[1], exist_ok=True)
+for name, data in seeds.items():
+    with open(os.path.join(sys.argv[1], name), "wb") as f:
+        f.write(data)
