@@ -50,6 +50,15 @@ Widget::Widget(QWidget *parent)
     connect(timerClear, SIGNAL(timeout()), this, SLOT(TimerClearSlot()));
     connect(timerResponse, SIGNAL(timeout()), this, SLOT(TimerResponseSlot()));
     connect(timerPoll, SIGNAL(timeout()), this, SLOT(ReadHumitureOrder()));
+
+    // A line that goes away under an open port (adapter pulled, other end
+    // closed) leaves the port reporting read errors without end, one core
+    // busy for nothing. Close it; requests go on being logged, and Link opens
+    // the line again.
+    connect(serialPort, &QSerialPort::errorOccurred, this, [this](QSerialPort::SerialPortError error) {
+        if (error == QSerialPort::ReadError || error == QSerialPort::ResourceError)
+            QTimer::singleShot(0, serialPort, [this] { serialPort->close(); });
+    });
 }
 
 Widget::~Widget()
