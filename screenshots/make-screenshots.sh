@@ -18,7 +18,7 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 cmake -S . -B build >/dev/null
-cmake --build build -j"$(nproc)" --target morvane morvane-sim morvaneshots translations
+cmake --build build -j"$(nproc)" --target morvane morvane-sim morvaneoperator translations
 mkdir -p docs
 
 work=$(mktemp -d)
@@ -30,9 +30,9 @@ for _ in $(seq 50); do [ -s "$work/sim.out" ] && break; sleep 0.1; done
 port=$(head -n1 "$work/sim.out")
 
 shoot() {   # working directory, file name prefix
-    (cd "$1" && QT_QPA_PLATFORM=offscreen QT_PLUGIN_PATH="$root/build/screenshots/plugins" \
-        QT_QPA_GENERIC_PLUGINS=morvaneshots MORVANE_SHOTS_PORT="$port" \
-        MORVANE_SHOTS_DIR="$root/docs" MORVANE_SHOTS_PREFIX="$2" "$root/build/src/morvane")
+    (cd "$1" && QT_QPA_PLATFORM=offscreen QT_PLUGIN_PATH="$root/build/plugins" \
+        QT_QPA_GENERIC_PLUGINS=morvaneoperator MORVANE_OPERATOR=session MORVANE_OPERATOR_PORT="$port" \
+        MORVANE_OPERATOR_SHOTS="$root/docs" MORVANE_OPERATOR_PREFIX="$2" "$root/build/src/morvane")
 }
 mkdir -p "$work/en" "$work/zh/Qm"
 cp build/Qm/Chinese.qm "$work/zh/Qm/"

@@ -4,10 +4,6 @@
 #include "uartparam.h"
 #include "widget.h"
 
-#include <QApplication>
-#include <QDateTime>
-#include <QtWidgets>
-
 #include <cerrno>
 #include <fcntl.h>
 #include <pty.h>
@@ -17,8 +13,7 @@
 Pty::Pty()
 {
     char name[128] = {};
-    struct termios raw;
-    ::memset(&raw, 0, sizeof raw);
+    struct termios raw = {};
     ::cfmakeraw(&raw);
     if (::openpty(&m_master, &m_slave, name, &raw, nullptr) != 0)
         qFatal("openpty failed: %s", strerror(errno));
@@ -47,14 +42,7 @@ QByteArray Pty::received()
     return m_received;
 }
 
-void Pty::clear()
-{
-    received();
-    m_received.clear();
-}
-
-ModalWatcher::ModalWatcher(QObject *parent)
-    : QObject(parent)
+ModalWatcher::ModalWatcher()
 {
     connect(&m_timer, &QTimer::timeout, this, &ModalWatcher::poll);
     m_timer.start(20);
@@ -63,23 +51,21 @@ ModalWatcher::ModalWatcher(QObject *parent)
 void ModalWatcher::poll()
 {
     QWidget *modal = QApplication::activeModalWidget();
-    if (!modal)
-        return;
     auto *box = qobject_cast<QMessageBox *>(modal);
     if (!box) {
-        if (onModal)
+        if (modal && onModal)
             onModal(modal);
         return;
     }
     if (modal != m_current) {
         m_current = modal;
-        m_seenAt = QDateTime::currentMSecsSinceEpoch();
+        m_shown.start();
         titles << box->windowTitle();
         texts << box->text();
         if (onMessage)
             onMessage();
     }
-    if (QDateTime::currentMSecsSinceEpoch() - m_seenAt >= holdMs) {
+    if (m_shown.elapsed() >= holdMs) {
         m_current = nullptr;
         box->done(QMessageBox::Ok);
     }
@@ -99,29 +85,20 @@ Bench::~Bench()
     delete window;
 }
 
-QPushButton *Bench::button(const char *name) const { return window->findChild<QPushButton *>(name); }
-QLabel *Bench::label(const char *name) const { return window->findChild<QLabel *>(name); }
-QLineEdit *Bench::address() const { return window->findChild<QLineEdit *>("lineEditAddress"); }
-QComboBox *Bench::baudRates() const { return window->findChild<QComboBox *>("comboBoxBaudRate"); }
-QTimer *Bench::timer(const char *name) const { return window->findChild<QTimer *>(name); }
-
 QStringList Bench::log() const
 {
-    const QString text = window->findChild<QTextBrowser *>("textBrowser")->toPlainText();
+    const QString text = find<QTextBrowser>("textBrowser")->toPlainText();
     return text.isEmpty() ? QStringList() : text.split('\n');
 }
 
-void Bench::link(const QString &rate, const QString &parity, const QString &linePath)
+void Bench::link(const QString &rate, const QString &parity, const QString &path)
 {
-    const QString path = linePath.isEmpty() ? pty.slavePath() : linePath;
-    auto previous = watcher->onModal;
-    watcher->onModal = [=](QWidget *modal) {
-        auto *dialog = qobject_cast<SerialportSettingDialog *>(modal);
-        if (!dialog)
-            return;
+    const QString port = path.isEmpty() ? pty.slavePath() : path;
+    const auto previous = watcher->onModal;
+    watcher->onModal = [=](QWidget *dialog) {
         // Pseudo-terminals are not enumerated, so the test offers its own.
         auto *names = dialog->findChild<QComboBox *>("comboBoxName");
-        names->addItem(path);
+        names->addItem(port);
         names->setCurrentIndex(names->count() - 1);
         dialog->findChild<QComboBox *>("comboBoxBaud")->setCurrentText(rate);
         dialog->findChild<QComboBox *>("comboBoxParity")->setCurrentText(parity);
@@ -137,36 +114,34 @@ void Bench::invoke(const char *slot)
 }
 
 SimProcess::SimProcess(const QStringList &arguments)
-    : m_process(new QProcess)
 {
-    m_process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_process->start(MORVANE_SIM, arguments);
-    if (!m_process->waitForStarted() || !m_process->waitForReadyRead(10000))
-        qFatal("morvane-sim did not start: %s", qPrintable(m_process->errorString()));
-    while (!m_process->canReadLine() && m_process->waitForReadyRead(10000)) { }
-    m_path = QString::fromLocal8Bit(m_process->readLine()).trimmed();
-}
-
-SimProcess::~SimProcess()
-{
-    stop();
-    delete m_process;
+    m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_process.start(MORVANE_SIM, arguments);
+    while (!m_process.canReadLine() && m_process.waitForReadyRead(10000)) { }
+    if (!m_process.canReadLine())
+        qFatal("morvane-sim did not start: %s", qPrintable(m_process.errorString()));
+    m_path = QString::fromLocal8Bit(m_process.readLine()).trimmed();
 }
 
 int SimProcess::stop()
 {
-    if (m_process->state() != QProcess::NotRunning) {
-        m_process->terminate();
-        m_process->waitForFinished(10000);
+    if (m_process.state() != QProcess::NotRunning) {
+        m_process.terminate();
+        m_process.waitForFinished(10000);
     }
-    return m_process->exitStatus() == QProcess::NormalExit ? m_process->exitCode() : -1;
+    return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
 }
 
 QStringList SimProcess::output()
 {
-    while (m_process->canReadLine())
-        m_lines << QString::fromLocal8Bit(m_process->readLine()).trimmed();
+    while (m_process.canReadLine())
+        m_lines << QString::fromLocal8Bit(m_process.readLine()).trimmed();
     return m_lines;
+}
+
+QByteArray fromHex(const char *spaced)
+{
+    return QByteArray::fromHex(QByteArray(spaced).replace(' ', ""));
 }
 
 QByteArray withCrc(const QByteArray &frame)
@@ -175,14 +150,9 @@ QByteArray withCrc(const QByteArray &frame)
     for (char c : frame) {
         crc ^= quint8(c);
         for (int i = 0; i < 8; ++i)
-            crc = (crc & 1) ? (crc >> 1) ^ 0xA001 : crc >> 1;
+            crc = (crc & 1) ? quint16((crc >> 1) ^ 0xA001) : quint16(crc >> 1);
     }
     return frame + char(crc & 0xFF) + char(crc >> 8);
-}
-
-QByteArray fromHex(const char *spaced)
-{
-    return QByteArray::fromHex(QByteArray(spaced).replace(' ', ""));
 }
 
 void resetUartParam()

@@ -1,15 +1,11 @@
 #ifndef TESTSUPPORT_H
 #define TESTSUPPORT_H
 
-#include <QByteArray>
-#include <QObject>
-#include <QProcess>
-#include <QStringList>
-#include <QTimer>
+#include <QtWidgets>
 
 #include <functional>
 
-class QWidget;
+#include "widget.h"
 
 // A pseudo-terminal whose slave side the program opens by path; the test plays
 // the module on the master side.
@@ -21,26 +17,22 @@ public:
     QString slavePath() const { return m_path; }
     int slaveFd() const { return m_slave; }
     void write(const QByteArray &bytes);
-    // Everything the program has written so far (drains the master side).
-    QByteArray received();
-    void clear();
+    QByteArray received();   // all the program has written since the last clear()
+    void clear() { received(); m_received.clear(); }
 
 private:
-    int m_master = -1;
-    int m_slave = -1;
+    int m_master = -1, m_slave = -1;
     QString m_path;
     QByteArray m_received;
 };
 
 // Watches for modal windows the way Qt's own tests do: a message box is
-// recorded and closed (after holdMs), any other modal window is handed to
-// onModal.
+// recorded and closed (after holdMs), any other modal window goes to onModal.
 class ModalWatcher : public QObject
 {
 public:
-    explicit ModalWatcher(QObject *parent = nullptr);
-    QStringList titles;
-    QStringList texts;
+    ModalWatcher();
+    QStringList titles, texts;
     int holdMs = 0;
     std::function<void(QWidget *)> onModal;
     std::function<void()> onMessage;
@@ -49,30 +41,24 @@ private:
     void poll();
     QTimer m_timer;
     QWidget *m_current = nullptr;
-    qint64 m_seenAt = 0;
+    QElapsedTimer m_shown;
 };
 
-class Widget;
-class QComboBox;
-class QLabel;
-class QLineEdit;
-class QPushButton;
-class QTextBrowser;
-
-// The main window with its controls at hand, a modal watcher, and a
-// pseudo-terminal playing the module.
+// The main window shown, with a modal watcher and a pseudo-terminal playing
+// the module.
 struct Bench
 {
     Bench();
     ~Bench();
-    QPushButton *button(const char *name) const;
-    QLabel *label(const char *name) const;
-    QLineEdit *address() const;
-    QComboBox *baudRates() const;
-    QTimer *timer(const char *name) const;
+    template<typename T = QWidget> T *find(const char *name) const { return window->findChild<T *>(name); }
+    QPushButton *button(const char *name) const { return find<QPushButton>(name); }
+    QLabel *label(const char *name) const { return find<QLabel>(name); }
+    QTimer *timer(const char *name) const { return find<QTimer>(name); }
+    QLineEdit *address() const { return find<QLineEdit>("lineEditAddress"); }
+    QComboBox *baudRates() const { return find<QComboBox>("comboBoxBaudRate"); }
     QStringList log() const;
-    // Clicks Link and accepts the settings dialog with the terminal's path
-    // and the given speed; the dialog's other choices are set as given too.
+    // Clicks Link and accepts the settings dialog with this terminal (or the
+    // path given), the speed and the parity given.
     void link(const QString &rate = "9600", const QString &parity = "NO", const QString &path = QString());
     void invoke(const char *slot);
 
@@ -81,20 +67,19 @@ struct Bench
     Pty pty;
 };
 
-// morvane-sim in a process of its own, on a pseudo-terminal it creates
-// (or on --port), stopped with SIGTERM when the test is done with it.
+// morvane-sim in a process of its own, on a pseudo-terminal it creates (or
+// on --port); stopped with SIGTERM at the latest when the test is done.
 class SimProcess
 {
 public:
     explicit SimProcess(const QStringList &arguments);
-    ~SimProcess();
+    ~SimProcess() { stop(); }
     QString path() const { return m_path; }
-    // Stops it and returns its exit code.
-    int stop();
+    int stop();   // returns its exit code
     QStringList output();
 
 private:
-    QProcess *m_process;
+    QProcess m_process;
     QString m_path;
     QStringList m_lines;
 };
