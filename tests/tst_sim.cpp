@@ -1,5 +1,5 @@
 // morvane-sim against an independent Modbus master (mbpoll), and Morvane
-// against morvane-sim. Its faults on a bad line are tst_soak's business.
+// against morvane-sim, clean and with one fault on every reply.
 #include "testsupport.h"
 #include "uartparam.h"
 #include "widget.h"
@@ -88,6 +88,32 @@ private slots:
         QTest::qWait(700);
         QVERIFY(bench.watcher->texts.isEmpty());
         QCOMPARE(sim.stop(), 0);
+    }
+
+    void badLine_data()
+    {
+        QTest::addColumn<QStringList>("faults");
+        QTest::addColumn<bool>("shown");
+        QTest::newRow("every reply corrupted") << QStringList{"--corrupt", "1"} << false;
+        QTest::newRow("every reply split") << QStringList{"--split", "1", "--gap-ms", "60"} << true;
+    }
+
+    void badLine()
+    {
+        QFETCH(QStringList, faults);
+        QFETCH(bool, shown);
+        SimProcess sim(QStringList{"--seed", "7", "--temperature", "30.2"} + faults);
+        Bench bench;
+        bench.link("9600", "NO", sim.path());
+        bench.address()->setText("1");
+        bench.button("pushButtonRead")->click();
+        if (shown) {
+            QTRY_COMPARE_WITH_TIMEOUT(bench.label("labelTemperature")->text(), QString("Temperature:30.2℃"), 5000);
+        } else {
+            QTest::qWait(3500);
+            QCOMPARE(bench.label("labelTemperature")->text(), QString("Temperature:"));
+            QVERIFY(bench.log().filter("->RX").isEmpty());
+        }
     }
 };
 
