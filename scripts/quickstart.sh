@@ -14,9 +14,9 @@ esac
 
 bash scripts/install-deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j"$(nproc)"
 
 if [ "$what" = run ]; then
+    cmake --build build -j"$(nproc)" --target morvane
     if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
         echo "No display here. Start Morvane on a virtual one with:"
         echo "  xvfb-run -a build/src/morvane"
@@ -24,6 +24,8 @@ if [ "$what" = run ]; then
     fi
     exec build/src/morvane
 fi
+
+cmake --build build -j"$(nproc)"
 
 echo "== The suite under AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMORVANE_SANITIZE=ON >/dev/null
