@@ -8,7 +8,7 @@ packages=(
     qtbase5-dev libqt5serialport5-dev qttools5-dev qttools5-dev-tools
     socat mbpoll libmodbus-dev
     xvfb xauth
-    clang libclang-rt-dev
+    clang libclang-rt-dev python3
 )
 
 if ! command -v dpkg-query >/dev/null || ! command -v apt-get >/dev/null; then
