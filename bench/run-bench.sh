@@ -73,4 +73,4 @@ awk -v m="$m" -v b="$b" 'BEGIN {printf "rss_ratio median %.2f (%+d KiB)\n", m / 
 export QT_QPA_PLATFORM=offscreen
 build/bench/morvane-bench latency 1000 2>/dev/null
 build/bench/morvane-bench log 30000 2>/dev/null
-build/bench/morvane-bench cpu build/sim/morvane-sim "$seconds" 2>/dev/null
+build/bench/morvane-bench cpu "$seconds" 2>/dev/null
