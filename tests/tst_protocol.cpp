@@ -144,7 +144,9 @@ private slots:
         QTRY_COMPARE(bench.address()->text(), QString("1"));
         bench.button(qPrintable(command))->click();
         bench.pty.write(reply);
-        QTest::qWait(1500);
+        if (errors)
+            QTRY_COMPARE_WITH_TIMEOUT(bench.watcher->texts.size(), 1, 5000);
+        QTest::qWait(1200);   // and nothing more, well past the response timer
         QCOMPARE(bench.watcher->texts, errors ? QStringList{"Communication error!"} : QStringList());
         QCOMPARE(bench.watcher->titles, errors ? QStringList{"Error"} : QStringList());
         // The echoes and the exception are whole frames and reach the log.
