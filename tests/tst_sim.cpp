@@ -23,7 +23,6 @@ private slots:
         QTest::addColumn<QStringList>("expected");
         QTest::newRow("measurements") << QStringList{"-a 3 -r 0 -c 3"}
                                       << QStringList{"[0]: \t65481 (-55)\n[1]: \t805\n[2]: \t65456 (-80)"};
-        QTest::newRow("one inside") << QStringList{"-a 3 -r 1 -c 1"} << QStringList{"[1]: \t805"};
         QTest::newRow("address and baud code") << QStringList{"-a 3 -r 256 -c 2"} << QStringList{"[256]: \t3\n[257]: \t4"};
         QTest::newRow("address write moves it") << QStringList{"-a 3 -r 256 @ 9", "-a 9 -r 256", "-a 3 -r 256 -o 0.3"}
                                                 << QStringList{"Written 1 references", "[256]: \t9", "timed out"};
