@@ -1,6 +1,6 @@
 // In-process figures for Morvane: reply-to-screen latency over a
 // pseudo-terminal against a bare poll() wake-up, memory growth of the traffic
-// log, and CPU time while polling morvane-sim. Uses the tests' bench (window,
+// log, and CPU time while polling morvane-sim. Uses the tests' fixture (window,
 // modal watcher, pseudo-terminal, simulator process).
 //   morvane-bench latency [runs]
 //   morvane-bench log [lines]
@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <poll.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
@@ -28,13 +27,6 @@ long rssKiB()
     status.open(QIODevice::ReadOnly);
     const QByteArray text = status.readAll();
     return text.mid(text.indexOf("VmRSS:") + 6).trimmed().split(' ').first().toLong();
-}
-
-double cpuSeconds()
-{
-    struct rusage u;
-    getrusage(RUSAGE_SELF, &u);
-    return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
 void wait(int ms)
@@ -69,16 +61,16 @@ int latency(int runs)
         }
     }
 
-    Bench bench;
-    bench.link();
+    Fixture fixture;
+    fixture.link();
     wait(700);   // the address read at Link goes unanswered; the watcher closes its message
     for (int i = 0; i < runs; ++i) {
         const int tenths = 200 + i % 100;
         const QString expected = QString("Temperature:%1℃").arg(tenths / 10.0, 0, 'f', 1);
         QElapsedTimer t;
         t.start();
-        bench.pty.write(measurement(tenths));
-        while (bench.label("labelTemperature")->text() != expected && t.elapsed() < 2000)
+        fixture.pty.write(measurement(tenths));
+        while (fixture.find<QLabel>("labelTemperature")->text() != expected && t.elapsed() < 2000)
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         screen.push_back(t.nsecsElapsed() / 1000.0);
         wait(1);   // a gap between replies, as on a real line
@@ -110,14 +102,14 @@ int logGrowth(int lines)
 int cpu(int seconds)
 {
     SimProcess sim({"--drift"});
-    Bench bench;
-    bench.link("9600", "NO", sim.path());
+    Fixture fixture;
+    fixture.link("9600", "NO", sim.path());
     wait(700);
-    bench.button("pushButtonRead")->click();
+    fixture.button("pushButtonRead")->click();
     const double start = cpuSeconds();
     wait(seconds * 1000);
     const double used = cpuSeconds() - start;
-    bench.button("pushButtonRead")->click();
+    fixture.button("pushButtonRead")->click();
     printf("polling_seconds %d cpu_user_plus_system_s %.3f (%.2f%% of one core)\n", seconds, used,
            100.0 * used / seconds);
     return 0;

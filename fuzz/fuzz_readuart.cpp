@@ -3,6 +3,7 @@
 // arrive) followed by that many bytes. Each arrival is added to the receive
 // buffer and handed to my_readuart, and the outcome is checked against an
 // independent reading of what counts as a whole, intact reply.
+#include "sensormodule.h"
 #include "uartparam.h"
 #include "widget.h"
 
@@ -36,17 +37,6 @@ struct Harness
     int logChanges = 0;
 };
 
-quint16 modbusCrc(const QByteArray &data)
-{
-    quint16 crc = 0xFFFF;
-    for (char c : data) {
-        crc ^= quint8(c);
-        for (int i = 0; i < 8; ++i)
-            crc = (crc & 1) ? quint16((crc >> 1) ^ 0xA001) : quint16(crc >> 1);
-    }
-    return crc;
-}
-
 bool isWholeReply(const QByteArray &b)
 {
     const int length = b.size();
@@ -57,7 +47,7 @@ bool isWholeReply(const QByteArray &b)
     if (length != n + 5)
         return false;
     const quint16 check = quint16(quint8(b[length - 2]) | (quint8(b[length - 1]) << 8));
-    return modbusCrc(b.left(length - 2)) == check;
+    return SensorModule::crc(b.left(length - 2)) == check;
 }
 
 void require(bool condition)

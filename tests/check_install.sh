@@ -2,10 +2,11 @@
 # cmake --install and the Debian package both carry the program, the
 # simulator, the catalogue, the desktop entry and the icon.
 set -euo pipefail
+# Usage: check_install.sh BUILD_DIR INSTALL_PREFIX
 build_dir=$1
+prefix=$2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-prefix=$(sed -n 's/^CMAKE_INSTALL_PREFIX:PATH=//p' "$build_dir/CMakeCache.txt")
 expected=(
     bin/morvane bin/morvane-sim share/morvane/Qm/Chinese.qm
     share/applications/morvane.desktop share/icons/hicolor/scalable/apps/morvane.svg

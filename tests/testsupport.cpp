@@ -1,12 +1,12 @@
 #include "testsupport.h"
 
-#include "serialportsettingdialog.h"
-#include "uartparam.h"
-#include "widget.h"
+#include <QTest>
 
 #include <cerrno>
+#include <ctime>
 #include <fcntl.h>
 #include <pty.h>
+#include <sys/resource.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -51,53 +51,45 @@ ModalWatcher::ModalWatcher()
 void ModalWatcher::poll()
 {
     QWidget *modal = QApplication::activeModalWidget();
-    auto *box = qobject_cast<QMessageBox *>(modal);
-    if (!box) {
-        if (modal && onModal)
-            onModal(modal);
-        return;
-    }
-    if (modal != m_current) {
-        m_current = modal;
-        m_shown.start();
+    if (auto *box = qobject_cast<QMessageBox *>(modal)) {
         titles << box->windowTitle();
         texts << box->text();
         if (onMessage)
             onMessage();
-    }
-    if (m_shown.elapsed() >= holdMs) {
-        m_current = nullptr;
         box->done(QMessageBox::Ok);
+    } else if (modal && onModal) {
+        onModal(modal);
     }
 }
 
-Bench::Bench()
+Fixture::Fixture()
     : window(new Widget)
-    , watcher(new ModalWatcher)
 {
     resetUartParam();
     window->show();
 }
 
-Bench::~Bench()
+QString Fixture::values() const
 {
-    delete watcher;
-    delete window;
+    return find<QLabel>("labelTemperature")->text() + ' ' + find<QLabel>("labelHumidity")->text() + ' '
+           + find<QLabel>("labelDewTemp")->text();
 }
 
-QStringList Bench::log() const
+QStringList Fixture::log() const
 {
     const QString text = find<QTextBrowser>("textBrowser")->toPlainText();
     return text.isEmpty() ? QStringList() : text.split('\n');
 }
 
-void Bench::link(const QString &rate, const QString &parity, const QString &path)
+void Fixture::link(const QString &rate, const QString &parity, const QString &path)
 {
     const QString port = path.isEmpty() ? pty.slavePath() : path;
-    const auto previous = watcher->onModal;
-    watcher->onModal = [=](QWidget *dialog) {
+    const auto previous = watcher.onModal;
+    watcher.onModal = [=](QWidget *dialog) {
         // Pseudo-terminals are not enumerated, so the test offers its own.
+        // A decoy first, so taking the first entry instead of the chosen one shows.
         auto *names = dialog->findChild<QComboBox *>("comboBoxName");
+        names->addItem("ttyDecoy");
         names->addItem(port);
         names->setCurrentIndex(names->count() - 1);
         dialog->findChild<QComboBox *>("comboBoxBaud")->setCurrentText(rate);
@@ -105,12 +97,22 @@ void Bench::link(const QString &rate, const QString &parity, const QString &path
         dialog->findChild<QPushButton *>("pushButtonOK")->click();
     };
     button("pushButtonLink")->click();
-    watcher->onModal = previous;
+    watcher.onModal = previous;
 }
 
-void Bench::invoke(const char *slot)
+bool Fixture::linkAndAnswer(int address)
 {
-    QMetaObject::invokeMethod(window, slot);
+    link();
+    if (!QTest::qWaitFor([this] { return pty.received().size() == 8; }, 5000))
+        return false;
+    // The answer comes in two arrivals.
+    pty.clear();
+    const QByteArray reply = withCrc(QByteArray::fromHex("010302") + char(0) + char(address));
+    pty.write(reply.left(3));
+    if (!QTest::qWaitFor([&] { return UartParam.RxData == reply.left(3); }, 5000))
+        return false;
+    pty.write(reply.mid(3));
+    return QTest::qWaitFor([&] { return this->address()->text() == QString::number(address); }, 5000);
 }
 
 SimProcess::SimProcess(const QStringList &arguments)
@@ -139,31 +141,25 @@ QStringList SimProcess::output()
     return m_lines;
 }
 
-QByteArray fromHex(const char *spaced)
+double cpuSeconds()
 {
-    return QByteArray::fromHex(QByteArray(spaced).replace(' ', ""));
+    struct rusage u;
+    getrusage(RUSAGE_SELF, &u);
+    return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
-QByteArray withCrc(const QByteArray &frame)
-{
-    quint16 crc = 0xFFFF;
-    for (char c : frame) {
-        crc ^= quint8(c);
-        for (int i = 0; i < 8; ++i)
-            crc = (crc & 1) ? quint16((crc >> 1) ^ 0xA001) : quint16(crc >> 1);
-    }
-    return frame + char(crc & 0xFF) + char(crc >> 8);
-}
-
-void resetUartParam()
-{
-    UartParam = UartParamRecord();
-}
-
-// Every test runs headless, also when started by hand.
-static void useOffscreenPlatform()
+// Every test runs headless, also when started by hand, and in a time zone
+// where it is three in the morning, so a time stamp missing the hour's
+// leading zero shows.
+static void setUpProcess()
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    const time_t now = time(nullptr);
+    struct tm utc;
+    gmtime_r(&now, &utc);
+    const int ahead = (3 - utc.tm_hour + 36) % 24 - 12;   // local = UTC + ahead, -12..11
+    qputenv("TZ", "MRV" + QByteArray::number(-ahead));
+    tzset();
 }
-Q_CONSTRUCTOR_FUNCTION(useOffscreenPlatform)
+Q_CONSTRUCTOR_FUNCTION(setUpProcess)

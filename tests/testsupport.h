@@ -1,11 +1,14 @@
 #ifndef TESTSUPPORT_H
 #define TESTSUPPORT_H
 
+#include "sensormodule.h"
+#include "uartparam.h"
+#include "widget.h"
+
 #include <QtWidgets>
 
 #include <functional>
-
-#include "widget.h"
+#include <memory>
 
 // A pseudo-terminal whose slave side the program opens by path; the test plays
 // the module on the master side.
@@ -27,44 +30,39 @@ private:
 };
 
 // Watches for modal windows the way Qt's own tests do: a message box is
-// recorded and closed (after holdMs), any other modal window goes to onModal.
+// recorded and closed, any other modal window goes to onModal.
 class ModalWatcher : public QObject
 {
 public:
     ModalWatcher();
     QStringList titles, texts;
-    int holdMs = 0;
     std::function<void(QWidget *)> onModal;
     std::function<void()> onMessage;
 
 private:
     void poll();
     QTimer m_timer;
-    QWidget *m_current = nullptr;
-    QElapsedTimer m_shown;
 };
 
 // The main window shown, with a modal watcher and a pseudo-terminal playing
 // the module.
-struct Bench
+struct Fixture
 {
-    Bench();
-    ~Bench();
+    Fixture();
     template<typename T = QWidget> T *find(const char *name) const { return window->findChild<T *>(name); }
     QPushButton *button(const char *name) const { return find<QPushButton>(name); }
-    QLabel *label(const char *name) const { return find<QLabel>(name); }
-    QTimer *timer(const char *name) const { return find<QTimer>(name); }
     QLineEdit *address() const { return find<QLineEdit>("lineEditAddress"); }
-    QComboBox *baudRates() const { return find<QComboBox>("comboBoxBaudRate"); }
+    QString values() const;   // the three value labels, as one line
     QStringList log() const;
     // Clicks Link and accepts the settings dialog with this terminal (or the
     // path given), the speed and the parity given.
     void link(const QString &rate = "9600", const QString &parity = "NO", const QString &path = QString());
-    void invoke(const char *slot);
+    // Links and answers the address read with this address, in two arrivals.
+    bool linkAndAnswer(int address);
 
-    Widget *window;
-    ModalWatcher *watcher;
+    ModalWatcher watcher;
     Pty pty;
+    std::unique_ptr<Widget> window;
 };
 
 // morvane-sim in a process of its own, on a pseudo-terminal it creates (or
@@ -84,10 +82,10 @@ private:
     QStringList m_lines;
 };
 
-QByteArray fromHex(const char *spaced);
-// Appends the Modbus check value, low byte first (computed here, independently
-// of the program).
-QByteArray withCrc(const QByteArray &frame);
-void resetUartParam();
+inline QByteArray fromHex(const char *spaced) { return QByteArray::fromHex(QByteArray(spaced).replace(' ', "")); }
+// The check value comes from the simulator's code, independent of the program's.
+inline QByteArray withCrc(const QByteArray &frame) { return SensorModule::withCrc(frame); }
+inline void resetUartParam() { UartParam = UartParamRecord(); }
+double cpuSeconds();
 
 #endif // TESTSUPPORT_H
