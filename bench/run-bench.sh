@@ -16,15 +16,18 @@ if ! command -v xdotool >/dev/null; then
     sudo=""; [ "$(id -u)" -ne 0 ] && sudo=sudo
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends xdotool >/dev/null
 fi
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j"$(nproc)" --target morvane morvane-sim morvane-bench bare-qt >/dev/null
+cmake --preset default >/dev/null
+cmake --build --preset default -j"$(nproc)" --target morvane morvane-sim morvane-bench bare-qt >/dev/null
 
-display=:$((90 + RANDOM % 100))
-Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp -noreset >/dev/null 2>&1 &
-xvfb=$!
+# Xvfb picks a free display itself and names it on the descriptor given.
 work=$(mktemp -d)
+exec 3> "$work/display"
+Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp -noreset >/dev/null 2>&1 &
+xvfb=$!
+exec 3>&-
 trap 'kill $xvfb 2>/dev/null; rm -rf "$work"' EXIT
-export DISPLAY=$display
+for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.05; done
+export DISPLAY=:$(head -n1 "$work/display")
 for _ in $(seq 100); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.05; done
 
 now_us() { echo $(( $(date +%s%N) / 1000 )); }

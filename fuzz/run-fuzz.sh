@@ -8,9 +8,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
 
-CC=clang CXX=clang++ cmake -S . -B build-fuzz -DMORVANE_FUZZ=ON -DBUILD_TESTING=OFF \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build-fuzz -j"$(nproc)" --target fuzz_readuart
+cmake --preset fuzzer >/dev/null
+cmake --build --preset fuzzer -j"$(nproc)"
 mkdir -p build-fuzz/corpus build-fuzz/seeds
 python3 fuzz/make-corpus.py build-fuzz/seeds
 

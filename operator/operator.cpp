@@ -4,8 +4,8 @@
 // says what to do once the main window is up:
 //   close-button, close-frame  print what the window shows, then close it
 //                              with the Close button or like the window frame
-//   session                    Link to MORVANE_OPERATOR_PORT, poll a few
-//                              times, save the settings dialog and the window
+//   session                    Link to MORVANE_OPERATOR_PORT, poll until
+//                              five replies are logged, save the settings dialog and the window
 //                              as PNGs in MORVANE_OPERATOR_SHOTS (names
 //                              prefixed with MORVANE_OPERATOR_PREFIX), close
 #include <QtWidgets>
@@ -71,23 +71,25 @@ private:
         fflush(stdout);
     }
 
+    // Advances on what the window shows, so a slow machine only takes longer.
     void session()
     {
         const bool addressKnown = !m_window->findChild<QLineEdit *>("lineEditAddress")->text().isEmpty();
-        if (m_phase == 0 && m_ticks == 3) {
+        const int replies = m_window->findChild<QTextBrowser *>("textBrowser")->toPlainText().count("->RX  ");
+        if (m_phase == 0) {
+            m_phase = 1;
             // From outside this timer's slot, so that the timer keeps firing
             // in the dialog's own event loop.
             QTimer::singleShot(0, button("pushButtonLink"), &QPushButton::click);
-        } else if (m_phase == 0 && addressKnown) {
-            m_phase = 1;
-            m_ticks = 0;
-            button("pushButtonRead")->click();
-        } else if (m_phase == 1 && m_ticks > 45) {
+        } else if (m_phase == 1 && addressKnown) {
             m_phase = 2;
+            button("pushButtonRead")->click();
+        } else if (m_phase == 2 && replies >= 5) {
+            m_phase = 3;
             save(m_window, "main-window.png");
             button("pushButtonClose")->click();
-        } else if (m_ticks > 200) {
-            qWarning("the module did not answer");
+        } else if (m_ticks > 600) {
+            qWarning("the module did not answer within a minute");
             QCoreApplication::exit(1);
         }
     }
@@ -117,7 +119,7 @@ private:
 
     QTimer m_timer;
     QPointer<QWidget> m_window;
-    int m_phase = 0;
+    int m_phase = 0;   // session: 1 linking, 2 polling, 3 done
     int m_ticks = 0;
 };
 

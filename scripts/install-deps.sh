@@ -4,9 +4,9 @@
 set -euo pipefail
 
 packages=(
-    cmake g++ make pkg-config dpkg-dev file
+    cmake g++ make dpkg-dev file
     qtbase5-dev libqt5serialport5-dev qttools5-dev qttools5-dev-tools
-    socat mbpoll libmodbus-dev
+    socat mbpoll
     xvfb xauth
     clang libclang-rt-dev python3
 )

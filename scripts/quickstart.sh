@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # quickstart.sh run   installs what is missing, builds and starts Morvane
 # quickstart.sh test  installs what is missing, builds and runs every test:
-#                     the suite with sanitizers, a short fuzz run, then the
-#                     suite itself (its summary closes the output)
+#                     the suite with sanitizers while the fuzzer runs for a
+#                     minute, then the suite itself (its summary closes the
+#                     output)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -13,10 +14,11 @@ case "$what" in
 esac
 
 bash scripts/install-deps.sh
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+jobs=$(nproc)
+cmake --preset default >/dev/null
 
 if [ "$what" = run ]; then
-    cmake --build build -j"$(nproc)" --target morvane
+    cmake --build --preset default -j"$jobs" --target morvane
     if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
         echo "No display here. Start Morvane on a virtual one with:"
         echo "  xvfb-run -a build/src/morvane"
@@ -25,15 +27,16 @@ if [ "$what" = run ]; then
     exec build/src/morvane
 fi
 
-cmake --build build -j"$(nproc)"
+cmake --build --preset default -j"$jobs"
+cmake --preset sanitizers >/dev/null
+cmake --build --preset sanitizers -j"$jobs"
 
-echo "== The suite under AddressSanitizer and UndefinedBehaviorSanitizer"
-cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMORVANE_SANITIZE=ON >/dev/null
-cmake --build build-asan -j"$(nproc)"
-(cd build-asan && ctest --output-on-failure -j"$(nproc)" -E '^(install|catalogue)$')
-
-echo "== Fuzzing reply reception for ${MORVANE_FUZZ_SECONDS:=60} s"
-if ! bash fuzz/run-fuzz.sh "$MORVANE_FUZZ_SECONDS" > build/fuzz.log 2>&1; then
+echo "== Fuzzing reply reception for ${MORVANE_FUZZ_SECONDS:=60} s, meanwhile the suite under sanitizers"
+bash fuzz/run-fuzz.sh "$MORVANE_FUZZ_SECONDS" > build/fuzz.log 2>&1 &
+fuzzer=$!
+trap 'kill $fuzzer 2>/dev/null || true' EXIT
+ctest --preset sanitizers -j"$jobs"
+if ! wait $fuzzer; then
     tail -n 60 build/fuzz.log
     echo "The fuzzer found a problem; the full log is build/fuzz.log"
     exit 1
@@ -41,5 +44,4 @@ fi
 grep -E '^(Done|stat::number_of_executed_units)' build/fuzz.log || true
 
 echo "== The suite"
-cd build
-ctest --output-on-failure -j"$(nproc)"
+ctest --preset default -j"$jobs"

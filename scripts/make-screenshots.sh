@@ -17,8 +17,8 @@ if [ ${#missing[@]} -gt 0 ]; then
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
-cmake -S . -B build >/dev/null
-cmake --build build -j"$(nproc)" --target morvane morvane-sim morvaneoperator translations
+cmake --preset default >/dev/null
+cmake --build --preset default -j"$(nproc)" --target morvane morvane-sim morvaneoperator translations
 mkdir -p docs
 
 work=$(mktemp -d)
