@@ -3,7 +3,7 @@
 // arrive) followed by that many bytes. Each arrival is added to the receive
 // buffer and handed to my_readuart, and the outcome is checked against an
 // independent reading of what counts as a whole, intact reply.
-#include "sensormodule.h"
+#include "modbusframe.h"
 #include "uartparam.h"
 #include "widget.h"
 
@@ -47,7 +47,7 @@ bool isWholeReply(const QByteArray &b)
     if (length != n + 5)
         return false;
     const quint16 check = quint16(quint8(b[length - 2]) | (quint8(b[length - 1]) << 8));
-    return SensorModule::crc(b.left(length - 2)) == check;
+    return ModbusFrame::crc(b.left(length - 2)) == check;
 }
 
 void require(bool condition)

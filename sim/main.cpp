@@ -1,4 +1,5 @@
 // morvane-sim: plays the temperature and humidity module on a serial line.
+#include "modbusframe.h"
 #include "sensormodule.h"
 #include "simserver.h"
 
@@ -62,7 +63,7 @@ int main(int argc, char *argv[])
     parser.addHelpOption();
     const QList<QCommandLineOption> options = {
         {"port", "Serve on this existing serial device.", "path"},
-        {"baud", "Line speed of --port (default 9600).", "rate", "9600"},
+        {"baud", "Line speed (default 9600). On its own pseudo-terminal the simulator\nanswers only a master that set the same speed.", "rate", "9600"},
         {"address", "Bus address, 1-247 (default 1).", "n", "1"},
         {"temperature", "Temperature in degrees Celsius (default 23.5).", "celsius", "23.5"},
         {"humidity", "Relative humidity in percent (default 45.0).", "percent", "45.0"},
@@ -92,11 +93,7 @@ int main(int argc, char *argv[])
     module.dewPoint = qint16(qRound(dewPoint * 10));
 
     const int baud = int(number(parser, "baud", 50, 4000000));
-    module.baudCode = 4;
-    for (int code = 1; code <= 5; ++code) {
-        if (SensorModule::baudForCode(code) == baud)
-            module.baudCode = code;
-    }
+    module.baudCode = ModbusFrame::codeForBaud(baud) ? ModbusFrame::codeForBaud(baud) : 4;
 
     SimServer::Faults faults;
     faults.drop = number(parser, "drop", 0, 1);

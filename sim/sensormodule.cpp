@@ -1,57 +1,19 @@
 #include "sensormodule.h"
 
+#include "modbusframe.h"
+
 #include <QList>
 #include <QPair>
 
 #include <cmath>
 
+using namespace ModbusFrame;
+
 namespace {
-enum Exception : quint8 { IllegalFunction = 1, IllegalDataAddress = 2, IllegalDataValue = 3 };
-const int AddressRegister = 0x0100;
-const int BaudRegister = 0x0101;
-
-quint16 word(const QByteArray &frame, int at)
-{
-    return quint16((quint8(frame.at(at)) << 8) | quint8(frame.at(at + 1)));
-}
-
 void appendWord(QByteArray &frame, quint16 value)
 {
     frame.append(char(value >> 8)).append(char(value & 0xFF));
 }
-}
-
-quint16 SensorModule::crc(const QByteArray &data)
-{
-    // Table-driven, so the tests have an implementation that differs from
-    // the program's bitwise one.
-    static quint16 table[256];
-    static bool ready = false;
-    if (!ready) {
-        for (int n = 0; n < 256; ++n) {
-            quint16 c = quint16(n);
-            for (int k = 0; k < 8; ++k)
-                c = (c & 1) ? quint16((c >> 1) ^ 0xA001) : quint16(c >> 1);
-            table[n] = c;
-        }
-        ready = true;
-    }
-    quint16 c = 0xFFFF;
-    for (char byte : data)
-        c = quint16((c >> 8) ^ table[(c ^ quint8(byte)) & 0xFF]);
-    return c;
-}
-
-QByteArray SensorModule::withCrc(QByteArray frame)
-{
-    const quint16 c = crc(frame);
-    return frame.append(char(c & 0xFF)).append(char(c >> 8));
-}
-
-int SensorModule::baudForCode(int code)
-{
-    static const int rates[] = {1200, 2400, 4800, 9600, 19200};
-    return code >= 1 && code <= 5 ? rates[code - 1] : 0;
 }
 
 double SensorModule::magnusDewPoint(double celsius, double relativeHumidity)
@@ -59,21 +21,6 @@ double SensorModule::magnusDewPoint(double celsius, double relativeHumidity)
     const double a = 17.62, b = 243.12;
     const double gamma = std::log(qMax(relativeHumidity, 0.1) / 100.0) + a * celsius / (b + celsius);
     return b * gamma / (a - gamma);
-}
-
-int SensorModule::expectedLength(const QByteArray &start)
-{
-    if (start.size() < 2)
-        return 0;
-    switch (quint8(start.at(1))) {
-    case 0x03:
-    case 0x06:
-        return 8;
-    case 0x10:
-        return start.size() < 7 ? 0 : 9 + quint8(start.at(6));
-    default:
-        return 0;
-    }
 }
 
 bool SensorModule::readRegister(int reg, quint16 *value) const
@@ -90,15 +37,13 @@ bool SensorModule::readRegister(int reg, quint16 *value) const
 
 QByteArray SensorModule::exception(quint8 function, quint8 code) const
 {
-    QByteArray reply;
-    reply.append(char(address)).append(char(function | 0x80)).append(char(code));
-    return withCrc(reply);
+    return ModbusFrame::exception(quint8(address), function, code);
 }
 
 SensorModule::Answer SensorModule::handle(const QByteArray &frame) const
 {
     Answer answer;
-    if (frame.size() < 4 || crc(frame.left(frame.size() - 2)) != quint16(quint8(frame.at(frame.size() - 2)) | (quint8(frame.at(frame.size() - 1)) << 8)))
+    if (!crcMatches(frame))
         return answer;   // a real slave ignores what it cannot trust
     const int slave = quint8(frame.at(0));
     if (slave != address && slave != 0)

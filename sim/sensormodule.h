@@ -22,14 +22,8 @@ public:
     quint16 humidity = 450;      // tenths of a percent
     qint16 dewPoint = 0;
 
-    // How many bytes a frame that starts with these bytes has, or 0 while
-    // that cannot be told yet (or never: unknown function).
-    static int expectedLength(const QByteArray &start);
     Answer handle(const QByteArray &frame) const;
 
-    static quint16 crc(const QByteArray &data);
-    static QByteArray withCrc(QByteArray frame);
-    static int baudForCode(int code);
     static double magnusDewPoint(double celsius, double relativeHumidity);
 
 private:

@@ -1,5 +1,7 @@
 #include "simserver.h"
 
+#include "modbusframe.h"
+
 #include <QDateTime>
 #include <QSerialPort>
 #include <QSocketNotifier>
@@ -82,7 +84,7 @@ void SimServer::setDrift(bool drift)
 void SimServer::onBytes(const QByteArray &bytes)
 {
     m_frame += bytes;
-    const int length = SensorModule::expectedLength(m_frame);
+    const int length = ModbusFrame::requestLength(m_frame);
     if (length > 0 && m_frame.size() >= length) {
         endOfFrame();
         return;
@@ -102,8 +104,35 @@ void SimServer::endOfFrame()
     answer(request);
 }
 
+// On a pseudo-terminal of our own the master's line speed can be read: a
+// request at another speed than ours would be garbage on a real line.
+bool SimServer::masterAtOurSpeed() const
+{
+    struct termios line;
+    if (m_slave < 0 || ::tcgetattr(m_slave, &line) != 0)
+        return true;
+    static const QList<QPair<speed_t, int>> speeds = {
+        {B1200, 1200}, {B2400, 2400}, {B4800, 4800}, {B9600, 9600}, {B19200, 19200},
+        {B38400, 38400}, {B57600, 57600}, {B115200, 115200}};
+    int theirs = 0;
+    for (const auto &s : speeds) {
+        if (s.first == cfgetospeed(&line))
+            theirs = s.second;
+    }
+    if (theirs == m_baud)
+        return true;
+    if (m_verbose) {
+        printf("%s  no answer: the line runs at %d bit/s, the module at %d\n",
+               qPrintable(QDateTime::currentDateTime().toString("yyyy-MM-dd hh:mm:ss")), theirs, m_baud);
+        fflush(stdout);
+    }
+    return false;
+}
+
 void SimServer::answer(const QByteArray &request)
 {
+    if (!masterAtOurSpeed())
+        return;
     const SensorModule::Answer answer = m_module.handle(request);
     if (answer.reply.isEmpty())
         return;
@@ -127,7 +156,7 @@ void SimServer::answer(const QByteArray &request)
     if (answer.newBaudCode) {
         m_module.baudCode = answer.newBaudCode;
         const int oldBaud = m_baud;
-        m_baud = SensorModule::baudForCode(answer.newBaudCode);
+        m_baud = ModbusFrame::baudForCode(answer.newBaudCode);
         if (m_port) {
             // Switch once the echo has left the line at the old speed.
             const int onLineMs = answer.reply.size() * 11 * 1000 / oldBaud + m_faults.delayMs + 20;

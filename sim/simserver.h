@@ -38,6 +38,7 @@ public:
 private:
     void onBytes(const QByteArray &bytes);
     void endOfFrame();
+    bool masterAtOurSpeed() const;
     void answer(const QByteArray &request);
     void send(const QByteArray &bytes);
     void transmit(const QByteArray &bytes);

@@ -1,7 +1,7 @@
 #ifndef TESTSUPPORT_H
 #define TESTSUPPORT_H
 
-#include "sensormodule.h"
+#include "modbusframe.h"
 #include "uartparam.h"
 #include "widget.h"
 
@@ -83,8 +83,8 @@ private:
 };
 
 inline QByteArray fromHex(const char *spaced) { return QByteArray::fromHex(QByteArray(spaced).replace(' ', "")); }
-// The check value comes from the simulator's code, independent of the program's.
-inline QByteArray withCrc(const QByteArray &frame) { return SensorModule::withCrc(frame); }
+// The check value comes from the frame library shared with the simulator, independent of the program's.
+inline QByteArray withCrc(const QByteArray &frame) { return ModbusFrame::withCrc(frame); }
 inline void resetUartParam() { UartParam = UartParamRecord(); }
 double cpuSeconds();
 
