@@ -33,6 +33,36 @@ int usage(const QString &message)
     return UsageError;
 }
 
+// The options of one command.
+void addOptions(QCommandLineParser &parser, const Command &command)
+{
+    const QString name = command.name;
+    parser.setApplicationDescription(command.summary);
+    parser.addHelpOption();
+    if (*command.arguments)
+        parser.addPositionalArgument(command.arguments, command.summary);
+    if (name != "ports") {
+        parser.addOptions({
+            {"port", "The serial port: a path, or a short name such as ttyUSB0.", "path"},
+            {"baud", "Line speed (default 9600; find: each of the module's speeds).", "rate"},
+            {"timeout", "Milliseconds to wait for an answer (default 500).", "ms", "500"},
+            {"retries", "Tries again after a lost or damaged reply (default 2, none with --scan).", "n", "2"},
+            {"verbose", "Print every frame sent and accepted on standard error."},
+        });
+    }
+    if (name == "find")
+        parser.addOption({"scan", "Poll addresses 1-247 instead, for a line with several modules."});
+    if (name == "read") {
+        parser.addOptions({
+            {"address", "The module's address, 1-247.", "n"},
+            {"watch", "Read again every this many seconds, until interrupted.", "seconds"},
+            {"count", "Stop after this many readings.", "n"},
+            {"format", "text, csv or json (one object a line); default text.", "format", "text"},
+        });
+    }
+}
+
+// Every command with its options, for --help and the manual page.
 void printOverview()
 {
     printf("Usage: morvane-cli COMMAND [options]\n\n"
@@ -40,7 +70,21 @@ void printOverview()
            "on a serial line. Commands:\n");
     for (const Command &c : commands)
         printf("  %-12s %s\n", c.name, qUtf8Printable(QString(c.summary).replace("\n", "\n               ")));
-    printf("\nmorvane-cli COMMAND --help lists the options of each.\n"
+    for (const Command &c : commands) {
+        QCommandLineParser parser;
+        addOptions(parser, c);
+        const QString help = parser.helpText();
+        QStringList options = help.mid(help.indexOf("Options:")).split('\n').mid(1);
+        options = options.filter(QRegularExpression("^(?!.*--help)"));
+        printf("\nmorvane-cli %s%s%s [options]\n%s", c.name, *c.arguments ? " " : "", c.arguments,
+               qUtf8Printable(options.join('\n')));
+    }
+    printf("\nExamples:\n"
+           "  morvane-cli find --port ttyUSB0\n"
+           "  morvane-cli read --port ttyUSB0 --address 7 --watch 60 --format csv > day.csv\n"
+           "  for a in $(seq 1 20); do read -rp \"Module $a alone on the line, then Enter \";\n"
+           "      morvane-cli set-address $a --port ttyUSB0 || break; done\n"
+           "\n"
            "Exit codes: 0 done, 1 the module did not answer or refused, 2 usage error,\n"
            "3 the port cannot be opened.\n");
 }
@@ -74,29 +118,7 @@ int main(int argc, char *argv[])
         return usage(name.isEmpty() ? "a command is needed" : "unknown command '" + name + "'");
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(command->summary);
-    parser.addHelpOption();
-    if (*command->arguments)
-        parser.addPositionalArgument(command->arguments, command->summary);
-    if (name != "ports") {
-        parser.addOptions({
-            {"port", "The serial port: a path, or a short name such as ttyUSB0.", "path"},
-            {"baud", "Line speed (default 9600; find: each of the module's speeds).", "rate"},
-            {"timeout", "Milliseconds to wait for an answer (default 500).", "ms", "500"},
-            {"retries", "Tries again after a lost or damaged reply (default 2, none with --scan).", "n", "2"},
-            {"verbose", "Print every frame sent and accepted on standard error."},
-        });
-    }
-    if (name == "find")
-        parser.addOption({"scan", "Poll addresses 1-247 instead, for a line with several modules."});
-    if (name == "read") {
-        parser.addOptions({
-            {"address", "The module's address, 1-247.", "n"},
-            {"watch", "Read again every this many seconds, until interrupted.", "seconds"},
-            {"count", "Stop after this many readings.", "n"},
-            {"format", "text, csv or json (one object a line); default text.", "format", "text"},
-        });
-    }
+    addOptions(parser, *command);
     if (!parser.parse(args.mid(1)))
         return usage(parser.errorText());
     if (parser.isSet("help")) {

@@ -5,6 +5,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QRegularExpression>
 #include <QSocketNotifier>
 
 #include <csignal>
@@ -79,7 +80,13 @@ int main(int argc, char *argv[])
         {"verbose", "Print each request and reply, time-stamped."},
     };
     parser.addOptions(options);
-    parser.process(app);
+    if (!parser.parse(app.arguments()))
+        fail(parser.errorText());
+    if (parser.isSet("help")) {
+        // Named as typed, not with the path it was started by.
+        printf("%s", qPrintable(parser.helpText().replace(QRegularExpression("^Usage: \\S+"), "Usage: morvane-sim")));
+        return 0;
+    }
 
     SensorModule module;
     module.address = int(number(parser, "address", 1, 247));

@@ -8,7 +8,7 @@ prefix=$2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 expected=(
-    bin/morvane bin/morvane-sim share/morvane/Qm/Chinese.qm
+    bin/morvane bin/morvane-sim bin/morvane-cli share/morvane/Qm/Chinese.qm
     share/applications/morvane.desktop share/icons/hicolor/scalable/apps/morvane.svg
 )
 

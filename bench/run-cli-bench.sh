@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# Prints morvane-cli's figures against morvane-sim on pseudo-terminals:
+#   1. find with the module at the last speed tried (1200 bit/s)
+#   2. one read at 9600 bit/s, and the line time of its two frames
+#   3. find --scan of addresses 1-247 at 9600 bit/s with --timeout 50
+#   4. read --watch 1 for SECONDS: RSS each minute, CPU per second of run
+# Usage: bench/run-cli-bench.sh [watch seconds, default 3600] [reads, default 50]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds=${1:-3600}
+reads=${2:-50}
+
+bash scripts/install-deps.sh
+cmake --preset default >/dev/null
+cmake --build --preset default -j"$(nproc)" --target morvane-cli morvane-sim >/dev/null
+cli=build/cli/morvane-cli
+work=$(mktemp -d)
+sims=()
+trap 'kill "${sims[@]}" 2>/dev/null; rm -rf "$work"' EXIT
+
+sim() {   # name, options...; prints the terminal's path
+    local name=$1; shift
+    build/sim/morvane-sim "$@" > "$work/$name" &
+    sims+=($!)
+    for _ in $(seq 100); do [ -s "$work/$name" ] && break; sleep 0.05; done
+    head -n1 "$work/$name"
+}
+ms() { echo $(( $(date +%s%N) / 1000000 )); }
+
+port=$(sim slow --address 9 --baud 1200)
+start=$(ms); $cli find --port "$port" >/dev/null; echo "find_last_speed_ms $(( $(ms) - start ))"
+
+port=$(sim read --address 3)
+for _ in $(seq "$reads"); do
+    start=$(date +%s%N); $cli read --port "$port" --address 3 >/dev/null
+    echo $(( ($(date +%s%N) - start) / 1000 ))
+done | sort -n | awk '{v[NR]=$1} END {printf "read_once_us median %d max %d (line time of 8 + 11 bytes at 9600: 19800)\n", v[int((NR+1)/2)], v[NR]}'
+
+port=$(sim scan --address 200)
+start=$(ms); $cli find --scan --port "$port" --timeout 50 >/dev/null
+echo "scan_247_addresses_9600_timeout_50_ms $(( $(ms) - start ))"
+
+port=$(sim watch --address 3 --drift)
+$cli read --port "$port" --address 3 --watch 1 --format csv > "$work/watch.csv" &
+watcher=$!
+sims+=($watcher)
+for minute in $(seq 0 $(( seconds / 60 ))); do
+    [ "$minute" -gt 0 ] && sleep $(( seconds / 60 > 0 ? 60 : seconds ))
+    echo "watch_rss_kib minute $minute $(awk '/^VmRSS/ {print $2}' /proc/$watcher/status)"
+done
+read -r utime stime < <(awk '{print $14, $15}' /proc/$watcher/stat)
+ticks=$(getconf CLK_TCK)
+kill -INT $watcher; wait $watcher || true
+awk -v u="$utime" -v s="$stime" -v t="$ticks" -v n="$seconds" \
+    'BEGIN {printf "watch_cpu_s %.2f over %d s (%.3f%% of one core)\n", (u + s) / t, n, 100 * (u + s) / t / n}'
+echo "watch_lines $(($(wc -l < "$work/watch.csv") - 1))"
