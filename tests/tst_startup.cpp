@@ -4,6 +4,7 @@
 #include "testsupport.h"
 
 #include <QtTest>
+#include <QGenericPlugin>
 
 class StartupTest : public QObject
 {
@@ -20,6 +21,47 @@ private slots:
         // Nothing goes out or is logged without a click.
         QTest::qWait(1500);
         QVERIFY(f.log().isEmpty() && UartParam.PortName.isEmpty());
+    }
+
+    // The simulated module's terminal comes last in Link's list, once, every
+    // time the dialog opens; a terminal that is not there is not offered.
+    void portAdder_data()
+    {
+        QTest::addColumn<bool>("present");
+        QTest::newRow("terminal there") << true;
+        QTest::newRow("terminal missing") << false;
+    }
+
+    void portAdder()
+    {
+        QFETCH(bool, present);
+        Pty pty;
+        const QString port = present ? pty.slavePath() : "/nonexistent/ttyMorvane";
+        qputenv("MORVANE_OPERATOR", "add-port");
+        qputenv("MORVANE_OPERATOR_PORT", port.toLocal8Bit());
+        QPluginLoader loader(OPERATOR_PLUGIN_DIR "/generic/libmorvaneoperator.so");
+        auto *plugin = qobject_cast<QGenericPlugin *>(loader.instance());
+        QVERIFY2(plugin, qPrintable(loader.errorString()));
+        QScopedPointer<QObject> adder(plugin->create("morvaneoperator", QString()));
+        QStringList expected;
+        {
+            SerialportSettingDialog system;
+            for (int i = 0; i < system.findChild<QComboBox *>("comboBoxName")->count(); ++i)
+                expected << system.findChild<QComboBox *>("comboBoxName")->itemText(i);
+        }
+        expected << (present ? QStringList{port} : QStringList());
+        Fixture f;
+        QList<QStringList> lists;
+        f.watcher.onModal = [&](QWidget *dialog) {
+            auto *names = dialog->findChild<QComboBox *>("comboBoxName");
+            lists << QStringList();
+            for (int i = 0; i < names->count(); ++i)
+                lists.last() << names->itemText(i);
+            dialog->findChild<QPushButton *>("pushButtonCancel")->click();
+        };
+        f.button("pushButtonLink")->click();
+        f.button("pushButtonLink")->click();
+        QCOMPARE(lists, (QList<QStringList>{expected, expected}));
     }
 
     void startsAndCloses_data()
