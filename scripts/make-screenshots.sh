@@ -32,11 +32,11 @@ port=$(head -n1 "$work/sim.out")
 shoot() {   # working directory, file name prefix
     (cd "$1" && QT_QPA_PLATFORM=offscreen QT_PLUGIN_PATH="$root/build/plugins" \
         QT_QPA_GENERIC_PLUGINS=morvaneoperator MORVANE_OPERATOR=session MORVANE_OPERATOR_PORT="$port" \
-        MORVANE_OPERATOR_SHOTS="$root/docs" MORVANE_OPERATOR_PREFIX="$2" "$root/build/src/morvane")
+        MORVANE_OPERATOR_WINDOW_PNG="$root/docs/$2main-window.png" \
+        MORVANE_OPERATOR_DIALOG_PNG="${3:+$root/docs/$2settings-dialog.png}" "$root/build/src/morvane" >/dev/null)
 }
 mkdir -p "$work/en" "$work/zh/Qm"
 cp build/Qm/Chinese.qm "$work/zh/Qm/"
-shoot "$work/en" ""
+shoot "$work/en" "" dialog
 shoot "$work/zh" "zh-"
-rm -f docs/zh-settings-dialog.png
 ls -l docs/*.png
