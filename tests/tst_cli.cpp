@@ -73,12 +73,13 @@ private slots:
             QVERIFY(module.output().filter("->RX").isEmpty());
     }
 
+    // A reply from another module is not the answer; the refusal is.
     void exceptionNamed()
     {
         Pty pty;
         QScopedPointer<QProcess> cli(startCli("read --address 7", pty.slavePath()));
         QTRY_COMPARE(pty.received(), fromHex("07 03 00 00 00 03 05 AD"));
-        pty.write(withCrc(fromHex("07 83 02")));
+        pty.write(withCrc(fromHex("08 03 06 00 01 00 02 00 03")) + withCrc(fromHex("07 83 02")));
         QVERIFY(cli->waitForFinished(10000));
         QCOMPARE(cli->exitCode(), 1);
         QCOMPARE(cli->readAllStandardOutput(), QByteArray("address 7: illegal data address\n"));
