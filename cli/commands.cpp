@@ -76,6 +76,15 @@ bool write(ModbusMaster &line, quint16 reg, quint16 value, QString *why)
     return false;
 }
 
+int nobodyAt(const QList<int> &speeds)
+{
+    QStringList rates;
+    for (int baud : speeds)
+        rates << QString::number(baud);
+    complain("no module answered at " + rates.join(", ") + " bit/s");
+    return Failed;
+}
+
 QString isoNow()
 {
     QDateTime now = QDateTime::currentDateTime();
@@ -146,13 +155,13 @@ int Commands::ports()
     return Done;
 }
 
-int Commands::find(ModbusMaster &line, const QList<int> &speeds, bool scan)
+int Commands::find(ModbusMaster &line, const QList<int> &speeds)
 {
     // Every speed once before any again: a module at the last speed is
     // found after one timeout for each of the others.
-    const int passes = scan ? 1 : line.retries + 1;
-    line.retries = scan ? line.retries : 0;
-    for (int pass = 0; pass < passes && !scan; ++pass) {
+    const int passes = line.retries + 1;
+    line.retries = 0;
+    for (int pass = 0; pass < passes; ++pass) {
         for (int baud : speeds) {
             line.setBaudRate(baud);
             QString why;
@@ -162,9 +171,14 @@ int Commands::find(ModbusMaster &line, const QList<int> &speeds, bool scan)
             }
         }
     }
-    const bool progress = scan && isatty(STDOUT_FILENO) && isatty(STDERR_FILENO);
+    return nobodyAt(speeds);
+}
+
+int Commands::scan(ModbusMaster &line, const QList<int> &speeds)
+{
+    const bool progress = isatty(STDOUT_FILENO) && isatty(STDERR_FILENO);
     int found = 0;
-    for (int baud : scan ? speeds : QList<int>()) {
+    for (int baud : speeds) {
         line.setBaudRate(baud);
         for (int address = 1; address <= MaxAddress; ++address) {
             if (progress)
@@ -180,13 +194,7 @@ int Commands::find(ModbusMaster &line, const QList<int> &speeds, bool scan)
     }
     if (progress)
         fprintf(stderr, "\r\033[K");
-    if (found)
-        return Done;
-    QStringList rates;
-    for (int baud : speeds)
-        rates << QString::number(baud);
-    complain("no module answered at " + rates.join(", ") + " bit/s");
-    return Failed;
+    return found ? Done : nobodyAt(speeds);
 }
 
 int Commands::read(ModbusMaster &line, int address, double watchSeconds, int count, const QString &format)

@@ -188,7 +188,7 @@ int main(int argc, char *argv[])
 
     if (name == "find") {
         const QList<int> speeds = parser.isSet("baud") ? QList<int>{baud} : QList<int>{9600, 19200, 4800, 2400, 1200};
-        return Commands::find(line, speeds, parser.isSet("scan"));
+        return parser.isSet("scan") ? Commands::scan(line, speeds) : Commands::find(line, speeds);
     }
     if (name == "read")
         return Commands::read(line, address, watch, count, parser.value("format"));

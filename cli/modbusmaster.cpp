@@ -29,22 +29,18 @@ bool ModbusMaster::setBaudRate(int baud)
 ModbusMaster::Result ModbusMaster::exchange(const QByteArray &request, QByteArray *reply)
 {
     for (int i = 0; i <= retries; ++i) {
-        switch (attempt(request, reply)) {
-        case Taken:
-            if (quint8(reply->at(1)) & 0x80) {
-                m_exception = quint8(reply->at(2));
-                return Refused;
-            }
-            return Answered;
-        case Damaged:
-        case Silent:
-            break;
+        if (!attempt(request, reply))
+            continue;
+        if (quint8(reply->at(1)) & 0x80) {
+            m_exception = quint8(reply->at(2));
+            return Refused;
         }
+        return Answered;
     }
     return NoAnswer;
 }
 
-ModbusMaster::Attempt ModbusMaster::attempt(const QByteArray &request, QByteArray *reply)
+bool ModbusMaster::attempt(const QByteArray &request, QByteArray *reply)
 {
     // Whatever is left of an earlier exchange is not this one's answer.
     m_port.waitForReadyRead(0);
@@ -59,24 +55,21 @@ ModbusMaster::Attempt ModbusMaster::attempt(const QByteArray &request, QByteArra
     QElapsedTimer clock;
     clock.start();
     const qint64 deadline = request.size() * 11000 / qMax(1, baudRate()) + timeoutMs;
-    bool damaged = false;
     while (clock.elapsed() < deadline) {
         const QByteArray frame = readFrame(clock, deadline);
         if (frame.isEmpty())
             break;
-        if (!ModbusFrame::crcMatches(frame)) {
-            damaged = true;
-            continue;
-        }
+        if (!ModbusFrame::crcMatches(frame))
+            continue;   // damaged: perhaps the answer is still to come
         const quint8 slave = quint8(request.at(0));
         const quint8 function = quint8(frame.at(1)) & 0x7F;
         if ((slave != 0 && quint8(frame.at(0)) != slave) || function != quint8(request.at(1)))
             continue;
         trace("RX", frame);
         *reply = frame;
-        return Taken;
+        return true;
     }
-    return damaged ? Damaged : Silent;
+    return false;
 }
 
 // One frame: ended by its known length or by 3.5 characters of silence

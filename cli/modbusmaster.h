@@ -31,8 +31,8 @@ public:
     int exceptionCode() const { return m_exception; }
 
 private:
-    enum Attempt { Taken, Damaged, Silent };
-    Attempt attempt(const QByteArray &request, QByteArray *reply);
+    // One request and the wait for its answer; false when none came whole.
+    bool attempt(const QByteArray &request, QByteArray *reply);
     QByteArray readFrame(const QElapsedTimer &clock, qint64 deadline);
     void trace(const char *direction, const QByteArray &frame) const;
 
