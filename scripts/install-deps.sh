@@ -8,7 +8,7 @@ packages=(
     qtbase5-dev libqt5serialport5-dev qttools5-dev qttools5-dev-tools
     socat mbpoll
     xvfb xauth
-    lintian help2man appstream desktop-file-utils man-db
+    lintian help2man appstream desktop-file-utils man-db procps
     clang libclang-rt-dev python3
 )
 
