@@ -18,29 +18,29 @@ work=$(mktemp -d)
 sims=()
 trap 'kill "${sims[@]}" 2>/dev/null; rm -rf "$work"' EXIT
 
-sim() {   # name, options...; prints the terminal's path
+sim() {   # name, options...; sets port to the terminal's path
     local name=$1; shift
     build/sim/morvane-sim "$@" > "$work/$name" &
     sims+=($!)
     for _ in $(seq 100); do [ -s "$work/$name" ] && break; sleep 0.05; done
-    head -n1 "$work/$name"
+    port=$(head -n1 "$work/$name")
 }
 ms() { echo $(( $(date +%s%N) / 1000000 )); }
 
-port=$(sim slow --address 9 --baud 1200)
+sim slow --address 9 --baud 1200
 start=$(ms); $cli find --port "$port" >/dev/null; echo "find_last_speed_ms $(( $(ms) - start ))"
 
-port=$(sim read --address 3)
+sim read --address 3
 for _ in $(seq "$reads"); do
     start=$(date +%s%N); $cli read --port "$port" --address 3 >/dev/null
     echo $(( ($(date +%s%N) - start) / 1000 ))
 done | sort -n | awk '{v[NR]=$1} END {printf "read_once_us median %d max %d (a pseudo-terminal carries bytes at once; a real line adds 19800 for 8 + 11 bytes at 9600)\n", v[int((NR+1)/2)], v[NR]}'
 
-port=$(sim scan --address 200)
+sim scan --address 200
 start=$(ms); $cli find --scan --port "$port" --baud 9600 --timeout 50 >/dev/null
 echo "scan_247_addresses_9600_timeout_50_ms $(( $(ms) - start ))"
 
-port=$(sim watch --address 3 --drift)
+sim watch --address 3 --drift
 $cli read --port "$port" --address 3 --watch 1 --format csv > "$work/watch.csv" &
 watcher=$!
 sims+=($watcher)
