@@ -4,6 +4,10 @@
 
 namespace ModbusFrame {
 
+namespace {
+const int speeds[] = {1200, 2400, 4800, 9600, 19200};
+}
+
 quint16 crc(const QByteArray &data)
 {
     // Table-driven, unlike the window program's bitwise routine, so each
@@ -49,10 +53,30 @@ QByteArray request(quint8 slave, quint8 function, quint16 reg, quint16 value)
     return withCrc(frame);
 }
 
+QByteArray measurementRequest(quint8 address)
+{
+    return request(address, ReadHoldingRegisters, TemperatureRegister, MeasurementRegisters);
+}
+
+QByteArray addressRequest()
+{
+    return request(BroadcastAddress, ReadHoldingRegisters, AddressRegister, 1);
+}
+
+QByteArray addressWrite(quint16 newAddress)
+{
+    return request(BroadcastAddress, WriteSingleRegister, AddressRegister, newAddress);
+}
+
+QByteArray baudWrite(quint16 code)
+{
+    return request(BroadcastAddress, WriteSingleRegister, BaudRegister, code);
+}
+
 QByteArray exception(quint8 slave, quint8 function, quint8 code)
 {
     QByteArray reply;
-    reply.append(char(slave)).append(char(function | 0x80)).append(char(code));
+    reply.append(char(slave)).append(char(function | ExceptionFlag)).append(char(code));
     return withCrc(reply);
 }
 
@@ -62,7 +86,13 @@ QString exceptionName(int code)
     case IllegalFunction: return "illegal function";
     case IllegalDataAddress: return "illegal data address";
     case IllegalDataValue: return "illegal data value";
-    default: return QString("exception %1").arg(code);
+    case ServerDeviceFailure: return "server device failure";
+    case Acknowledge: return "acknowledge (busy with a long command)";
+    case ServerDeviceBusy: return "server device busy";
+    case MemoryParityError: return "memory parity error";
+    case GatewayPathUnavailable: return "gateway path unavailable";
+    case GatewayTargetFailedToRespond: return "gateway target failed to respond";
+    default: return QString("exception %1 (not a Modbus code)").arg(code);
     }
 }
 
@@ -71,34 +101,43 @@ int requestLength(const QByteArray &start)
     if (start.size() < 2)
         return 0;
     switch (quint8(start.at(1))) {
-    case 0x03:
-    case 0x06:
-        return 8;
-    case 0x10:
-        return start.size() < 7 ? 0 : 9 + quint8(start.at(6));
+    case 0x01: case 0x02: case ReadHoldingRegisters: case 0x04: case 0x05: case WriteSingleRegister:
+        return RequestLength;
+    case 0x0F: case WriteMultipleRegisters: {
+        if (start.size() < 7)
+            return 0;
+        const int length = 9 + quint8(start.at(6));
+        return length <= MaxFrameLength ? length : -1;
+    }
     default:
-        return 0;
+        return 0;   // only silence can tell
     }
 }
 
 int replyLength(const QByteArray &start)
 {
+    if (start.isEmpty())
+        return 0;
+    if (quint8(start.at(0)) > MaxAddress)
+        return -1;
     if (start.size() < 2)
         return 0;
     const quint8 function = quint8(start.at(1));
-    if (function & 0x80)
-        return 5;
-    if (function == 0x06 || function == 0x10)
-        return 8;
-    if (function == 0x03)
-        return start.size() < 3 ? 0 : 5 + quint8(start.at(2));
-    return 0;
+    if (function & ExceptionFlag)
+        return ExceptionLength;
+    if (function == WriteSingleRegister || function == WriteMultipleRegisters)
+        return RequestLength;
+    if (function != ReadHoldingRegisters)
+        return -1;
+    if (start.size() < 3)
+        return 0;
+    const int length = 5 + quint8(start.at(2));
+    return length <= MaxFrameLength ? length : -1;
 }
 
 int baudForCode(int code)
 {
-    static const int rates[] = {1200, 2400, 4800, 9600, 19200};
-    return code >= 1 && code <= 5 ? rates[code - 1] : 0;
+    return code >= 1 && code <= 5 ? speeds[code - 1] : 0;
 }
 
 int codeForBaud(int baud)
@@ -108,6 +147,11 @@ int codeForBaud(int baud)
             return code;
     }
     return 0;
+}
+
+QString moduleSpeeds()
+{
+    return "1200, 2400, 4800, 9600 or 19200";
 }
 
 } // namespace ModbusFrame

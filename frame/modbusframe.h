@@ -5,34 +5,75 @@
 #include <QString>
 #include <QtGlobal>
 
-// Modbus RTU frames of the sensor module: check value, requests, lengths,
-// exception replies and the module's line-speed codes.
+// Modbus RTU frames of the sensor module: function codes, registers, check
+// value, the module's four requests, exception replies, frame lengths and the
+// module's line-speed codes.
 namespace ModbusFrame {
 
-enum Exception : quint8 { IllegalFunction = 1, IllegalDataAddress = 2, IllegalDataValue = 3 };
+enum Function : quint8 {
+    ReadHoldingRegisters = 0x03,
+    WriteSingleRegister = 0x06,
+    WriteMultipleRegisters = 0x10,
+    ExceptionFlag = 0x80,
+};
 
-const int AddressRegister = 0x0100;
-const int BaudRegister = 0x0101;
+// Every exception code of the Modbus application protocol.
+enum Exception : quint8 {
+    IllegalFunction = 1,
+    IllegalDataAddress = 2,
+    IllegalDataValue = 3,
+    ServerDeviceFailure = 4,
+    Acknowledge = 5,
+    ServerDeviceBusy = 6,
+    MemoryParityError = 8,
+    GatewayPathUnavailable = 10,
+    GatewayTargetFailedToRespond = 11,
+};
+
+enum Register : quint16 {
+    TemperatureRegister = 0x0000,   // signed, tenths of a degree Celsius
+    HumidityRegister = 0x0001,      // unsigned, tenths of a percent
+    DewPointRegister = 0x0002,      // signed, tenths of a degree Celsius
+    AddressRegister = 0x0100,
+    BaudRegister = 0x0101,          // speed code 1..5
+};
+
+const quint8 BroadcastAddress = 0;   // the module answers it too
+const int MinAddress = 1;
 const int MaxAddress = 247;
+const int MeasurementRegisters = 3;
+const int MaxFrameLength = 256;      // the longest RTU frame there can be
+const int RequestLength = 8;         // 0x03 and 0x06 requests, 0x06 echo
+const int ExceptionLength = 5;
 
 quint16 crc(const QByteArray &data);
 QByteArray withCrc(QByteArray frame);
 bool crcMatches(const QByteArray &frame);
+// The big-endian 16-bit value at this position; the frame must reach it.
 quint16 word(const QByteArray &frame, int at);
 
 // Address, function, register and count or value, with the check value.
 QByteArray request(quint8 slave, quint8 function, quint16 reg, quint16 value);
+// The module's four requests.
+QByteArray measurementRequest(quint8 address);
+QByteArray addressRequest();
+QByteArray addressWrite(quint16 newAddress);
+QByteArray baudWrite(quint16 code);
+
 QByteArray exception(quint8 slave, quint8 function, quint8 code);
 QString exceptionName(int code);
 
-// How long a frame that starts with these bytes is, or 0 while that cannot
-// be told yet (or never: unknown function).
+// How long a frame that starts with these bytes is; 0 while that cannot be
+// told yet, -1 when no frame can start like this (a function a request or
+// reply never has, or a length no RTU frame can have). Requests with a
+// function of unknown length are told by silence alone: 0.
 int requestLength(const QByteArray &start);
 int replyLength(const QByteArray &start);
 
 // The module's speed codes 1..5; 0 for anything else.
 int baudForCode(int code);
 int codeForBaud(int baud);
+QString moduleSpeeds();   // "1200, 2400, 4800, 9600 or 19200"
 
 } // namespace ModbusFrame
 
