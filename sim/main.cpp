@@ -10,6 +10,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -36,6 +37,16 @@ void quitOnSignals()
     sigaction(SIGTERM, &action, nullptr);
 }
 
+// Ends the simulator as SIGTERM does once the process that started it is
+// gone, however it ended. The check after prctl() covers a parent that was
+// gone before the request was made.
+void exitWithParent(pid_t parent)
+{
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (::getppid() != parent)
+        ::raise(SIGTERM);
+}
+
 [[noreturn]] void fail(const QString &message)
 {
     fprintf(stderr, "morvane-sim: %s\n", qPrintable(message));
@@ -54,6 +65,7 @@ double number(const QCommandLineParser &parser, const char *name, double low, do
 
 int main(int argc, char *argv[])
 {
+    const pid_t parent = ::getppid();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName("morvane-sim");
 
@@ -78,6 +90,7 @@ int main(int argc, char *argv[])
         {"delay-ms", "Delay before each reply (default 0).", "ms", "0"},
         {"seed", "Seed for the fault choices (default: random).", "n"},
         {"verbose", "Print each request and reply, time-stamped."},
+        {"exit-with-parent", "End (exit code 0, as on SIGTERM) when the process that started the simulator is gone, even if it was killed."},
     };
     parser.addOptions(options);
     if (!parser.parse(app.arguments()))
@@ -112,6 +125,12 @@ int main(int argc, char *argv[])
     const quint32 seed = parser.isSet("seed") ? quint32(number(parser, "seed", 0, 4294967295.0))
                                               : QRandomGenerator::system()->generate();
 
+    // Signals are caught from here on; one that comes before the event loop
+    // runs ends it as soon as it starts.
+    quitOnSignals();
+    if (parser.isSet("exit-with-parent"))
+        exitWithParent(parent);
+
     SimServer server(module, faults, seed);
     server.setVerbose(parser.isSet("verbose"));
     server.setFixedDewPoint(fixedDewPoint);
@@ -121,7 +140,5 @@ int main(int argc, char *argv[])
         fail("cannot open the line: " + server.errorString());
     printf("%s\n", qPrintable(path));
     fflush(stdout);
-
-    quitOnSignals();
     return app.exec();
 }
