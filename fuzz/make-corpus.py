@@ -1,6 +1,8 @@
 #!/usr/bin/env python3
-"""Writes the seed corpus for fuzz_readuart: every reply shape the program
-knows, whole, split and run together. Usage: make-corpus.py DIR"""
+"""Writes the seed corpora: every reply shape the program knows, whole, split
+and run together, for fuzz_readuart in DIR/fuzz_readuart and, behind the
+header that picks the request sent, for fuzz_replies in DIR/fuzz_replies.
+Usage: make-corpus.py DIR"""
 import os
 import sys
 
@@ -42,7 +44,13 @@ seeds = {
     "two-replies": arrivals((measurement + frame("01 03 02 00 05"), False)),
     "count-ff": arrivals(*[(b"\x01\x03\xff" + bytes(60), False)] + [(bytes(63), False)] * 4),
 }
-os.makedirs(sys.argv[1], exist_ok=True)
-for name, data in seeds.items():
-    with open(os.path.join(sys.argv[1], name), "wb") as f:
-        f.write(data)
+# fuzz_replies: request kind (0 measurement, 1 address read, 2 address
+# write, 3 baud write), its value, the module's own address (0: unknown).
+headers = {"poll-1": bytes([0, 1, 1]), "address-read": bytes([1, 0, 0]), "address-write-1": bytes([2, 1, 1])}
+for target, prefixes in (("fuzz_readuart", {"": b""}), ("fuzz_replies", headers)):
+    folder = os.path.join(sys.argv[1], target)
+    os.makedirs(folder, exist_ok=True)
+    for prefix, header in prefixes.items():
+        for name, data in seeds.items():
+            with open(os.path.join(folder, prefix + ("-" if prefix else "") + name), "wb") as f:
+                f.write(header + data)
