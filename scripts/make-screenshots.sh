@@ -31,7 +31,7 @@ port=$(head -n1 "$work/sim.out")
 
 shoot() {   # working directory, file name prefix
     (cd "$1" && QT_QPA_PLATFORM=offscreen QT_PLUGIN_PATH="$root/build/plugins" \
-        QT_QPA_GENERIC_PLUGINS=morvaneoperator MORVANE_OPERATOR=session MORVANE_OPERATOR_PORT="$port" \
+        QT_QPA_GENERIC_PLUGINS=morvaneportadder,morvanerobot MORVANE_OPERATOR=session MORVANE_OPERATOR_PORT="$port" \
         MORVANE_OPERATOR_WINDOW_PNG="$root/docs/$2main-window.png" \
         MORVANE_OPERATOR_DIALOG_PNG="${3:+$root/docs/$2settings-dialog.png}" "$root/build/src/morvane" >/dev/null)
 }

@@ -10,7 +10,8 @@ trap 'rm -rf "$work"' EXIT
 expected=(
     bin/morvane bin/morvane-sim bin/morvane-cli share/morvane/Qm/Chinese.qm
     share/applications/morvane.desktop share/icons/hicolor/scalable/apps/morvane.svg
-    bin/morvane-try lib/morvane/plugins/generic/libmorvaneoperator.so
+    bin/morvane-try lib/morvane/plugins/generic/libmorvaneportadder.so
+    lib/morvane/plugins/generic/libmorvanerobot.so
 )
 
 DESTDIR="$work/root" cmake --install "$build_dir" >/dev/null

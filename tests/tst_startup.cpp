@@ -23,8 +23,9 @@ private slots:
         QVERIFY(f.log().isEmpty() && UartParam.PortName.isEmpty());
     }
 
-    // The simulated module's terminal comes last in Link's list, once, every
-    // time the dialog opens; a terminal that is not there is not offered.
+    // The port adder alone puts the simulated module's terminal last in Link's
+    // list, once, every time the dialog opens; a terminal that is not there is
+    // not offered.
     void portAdder_data()
     {
         QTest::addColumn<bool>("present");
@@ -37,12 +38,11 @@ private slots:
         QFETCH(bool, present);
         Pty pty;
         const QString port = present ? pty.slavePath() : "/nonexistent/ttyMorvane";
-        qputenv("MORVANE_OPERATOR", "add-port");
         qputenv("MORVANE_OPERATOR_PORT", port.toLocal8Bit());
-        QPluginLoader loader(OPERATOR_PLUGIN_DIR "/generic/libmorvaneoperator.so");
+        QPluginLoader loader(OPERATOR_PLUGIN_DIR "/generic/libmorvaneportadder.so");
         auto *plugin = qobject_cast<QGenericPlugin *>(loader.instance());
         QVERIFY2(plugin, qPrintable(loader.errorString()));
-        QScopedPointer<QObject> adder(plugin->create("morvaneoperator", QString()));
+        QScopedPointer<QObject> adder(plugin->create("morvaneportadder", QString()));
         QStringList expected;
         {
             SerialportSettingDialog system;
@@ -64,22 +64,29 @@ private slots:
         QCOMPARE(lists, (QList<QStringList>{expected, expected}));
     }
 
+    // The robot closes the program as asked, and refuses a mode it does not
+    // know (the port adder's job is not its).
     void startsAndCloses_data()
     {
-        QTest::addColumn<QString>("how");
+        QTest::addColumn<QString>("mode");
         QTest::addColumn<QString>("catalogue");
-        QTest::addColumn<QString>("title");
-        QTest::newRow("Close button") << "button" << "" << "Morvane";
-        QTest::newRow("window frame") << "frame" << "" << "Morvane";
-        QTest::newRow("Chinese catalogue") << "button" << "chinese" << "Morvane 温湿度模块工具";
-        QTest::newRow("damaged catalogue") << "button" << "damaged" << "Morvane";
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("output");
+        QTest::newRow("Close button") << "close-button" << "" << 0 << "title=Morvane\n";
+        QTest::newRow("window frame") << "close-frame" << "" << 0 << "title=Morvane\n";
+        QTest::newRow("Chinese catalogue") << "close-button" << "chinese" << 0 << "title=Morvane 温湿度模块工具\n";
+        QTest::newRow("damaged catalogue") << "close-button" << "damaged" << 0 << "title=Morvane\n";
+        QTest::newRow("unknown mode") << "add-port" << "" << 2
+                                      << "MORVANE_OPERATOR is 'add-port'; it must be one of close-button, "
+                                         "close-frame, session\n";
     }
 
     void startsAndCloses()
     {
-        QFETCH(QString, how);
+        QFETCH(QString, mode);
         QFETCH(QString, catalogue);
-        QFETCH(QString, title);
+        QFETCH(int, exitCode);
+        QFETCH(QString, output);
         QTemporaryDir workDir;
         if (!catalogue.isEmpty()) {
             QFile good(CATALOGUE_FILE);
@@ -90,16 +97,17 @@ private slots:
         QProcess morvane;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("QT_PLUGIN_PATH", OPERATOR_PLUGIN_DIR);
-        env.insert("QT_QPA_GENERIC_PLUGINS", "morvaneoperator");
-        env.insert("MORVANE_OPERATOR", "close-" + how);
+        env.insert("QT_QPA_GENERIC_PLUGINS", "morvanerobot");
+        env.insert("MORVANE_OPERATOR", mode);
         morvane.setProcessEnvironment(env);
+        morvane.setProcessChannelMode(QProcess::MergedChannels);
         morvane.setWorkingDirectory(workDir.path());
         morvane.start(MORVANE_BINARY, QStringList());
         // Anything modal popping up on its own would keep it from closing.
         QVERIFY2(morvane.waitForFinished(30000), "the program did not close");
         const QString out = QString::fromUtf8(morvane.readAllStandardOutput());
-        QVERIFY(morvane.exitStatus() == QProcess::NormalExit && morvane.exitCode() == 0);
-        QVERIFY2(out.contains("title=" + title + "\n"), qPrintable(out));
+        QVERIFY(morvane.exitStatus() == QProcess::NormalExit && morvane.exitCode() == exitCode);
+        QVERIFY2(out.contains(output), qPrintable(out));
         // Nothing is written to the working directory.
         QCOMPARE(QDir(workDir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
                  catalogue.isEmpty() ? QStringList() : QStringList{"Qm"});
