@@ -14,33 +14,39 @@ bash scripts/install-deps.sh
 cmake --preset default >/dev/null
 cmake --build --preset default -j"$(nproc)" --target morvane-cli morvane-sim >/dev/null
 cli=build/cli/morvane-cli
+sim=build/sim/morvane-sim
 work=$(mktemp -d)
-sims=()
-trap 'kill "${sims[@]}" 2>/dev/null; rm -rf "$work"' EXIT
+sims=()   # and the watcher
+trap 'kill "${sims[@]}" 2>/dev/null || true; wait "${sims[@]}" 2>/dev/null || true; rm -rf "$work"' EXIT
 
-sim() {   # name, options...; sets port to the terminal's path
-    local name=$1; shift
-    build/sim/morvane-sim "$@" > "$work/$name" &
+# Starts morvane-sim with these options and sets port to its terminal, or
+# ends the script; --exit-with-parent ends it with this shell, even a killed
+# one. The same lines start it in operator/morvane-try and
+# scripts/make-screenshots.sh.
+start_sim() {
+    exec {sim_out}< <(exec "$sim" --exit-with-parent "$@")
     sims+=($!)
-    for _ in $(seq 100); do [ -s "$work/$name" ] && break; sleep 0.05; done
-    port=$(head -n1 "$work/$name")
+    if ! read -r -t 10 -u "$sim_out" port || [ ! -e "$port" ] || ! kill -0 "${sims[-1]}" 2>/dev/null; then
+        echo "$(basename "$0"): morvane-sim did not start (no terminal within 10 s)" >&2
+        exit 1
+    fi
 }
 ms() { echo $(( $(date +%s%N) / 1000000 )); }
 
-sim slow --address 9 --baud 1200
+start_sim --address 9 --baud 1200
 start=$(ms); $cli find --port "$port" >/dev/null; echo "find_last_speed_ms $(( $(ms) - start ))"
 
-sim read --address 3
+start_sim --address 3
 for _ in $(seq "$reads"); do
     start=$(date +%s%N); $cli read --port "$port" --address 3 >/dev/null
     echo $(( ($(date +%s%N) - start) / 1000 ))
 done | sort -n | awk '{v[NR]=$1} END {printf "read_once_us median %d max %d (a pseudo-terminal carries bytes at once; a real line adds 19800 for 8 + 11 bytes at 9600)\n", v[int((NR+1)/2)], v[NR]}'
 
-sim scan --address 200
+start_sim --address 200
 start=$(ms); $cli find --scan --port "$port" --baud 9600 --timeout 50 >/dev/null
 echo "scan_247_addresses_9600_timeout_50_ms $(( $(ms) - start ))"
 
-sim watch --address 3 --drift
+start_sim --address 3 --drift
 $cli read --port "$port" --address 3 --watch 1 --format csv > "$work/watch.csv" &
 watcher=$!
 sims+=($watcher)

@@ -22,12 +22,22 @@ cmake --build --preset default -j"$(nproc)" --target morvane morvane-sim morvane
 mkdir -p docs
 
 work=$(mktemp -d)
-sim_pid=""
-trap '[ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null; rm -rf "$work"' EXIT
-build/sim/morvane-sim --address 7 --temperature 22.8 --humidity 56.3 --drift --seed 3 > "$work/sim.out" &
-sim_pid=$!
-for _ in $(seq 50); do [ -s "$work/sim.out" ] && break; sleep 0.1; done
-port=$(head -n1 "$work/sim.out")
+sim=build/sim/morvane-sim
+sims=()
+trap 'kill "${sims[@]}" 2>/dev/null || true; wait "${sims[@]}" 2>/dev/null || true; rm -rf "$work"' EXIT
+# Starts morvane-sim with these options and sets port to its terminal, or
+# ends the script; --exit-with-parent ends it with this shell, even a killed
+# one. The same lines start it in operator/morvane-try and
+# bench/run-cli-bench.sh.
+start_sim() {
+    exec {sim_out}< <(exec "$sim" --exit-with-parent "$@")
+    sims+=($!)
+    if ! read -r -t 10 -u "$sim_out" port || [ ! -e "$port" ] || ! kill -0 "${sims[-1]}" 2>/dev/null; then
+        echo "$(basename "$0"): morvane-sim did not start (no terminal within 10 s)" >&2
+        exit 1
+    fi
+}
+start_sim --address 7 --temperature 22.8 --humidity 56.3 --drift --seed 3
 
 shoot() {   # working directory, file name prefix
     (cd "$1" && QT_QPA_PLATFORM=offscreen QT_PLUGIN_PATH="$root/build/plugins" \
