@@ -32,10 +32,12 @@ trap 'kill "${sims[@]}" 2>/dev/null || true; wait "${sims[@]}" 2>/dev/null || tr
 start_sim() {
     exec {sim_out}< <(exec "$sim" --exit-with-parent "$@")
     sims+=($!)
-    if ! read -r -t 10 -u "$sim_out" port || [ ! -e "$port" ] || ! kill -0 "${sims[-1]}" 2>/dev/null; then
-        echo "$(basename "$0"): morvane-sim did not start (no terminal within 10 s)" >&2
-        exit 1
+    local why=
+    if ! read -r -t 10 -u "$sim_out" port; then why="it printed no terminal within 10 s"
+    elif [ ! -e "$port" ]; then why="its terminal $port does not exist"
+    elif ! kill -0 "${sims[-1]}" 2>/dev/null; then why="it ended"
     fi
+    [ -z "$why" ] || { echo "$(basename "$0"): morvane-sim did not start: $why" >&2; exit 1; }
 }
 start_sim --address 7 --temperature 22.8 --humidity 56.3 --drift --seed 3
 
