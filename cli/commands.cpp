@@ -1,95 +1,38 @@
 #include "commands.h"
 
+#include "console.h"
+#include "interrupt.h"
 #include "modbusframe.h"
-#include "modbusmaster.h"
 
-#include <QDateTime>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSerialPort>
 #include <QSerialPortInfo>
-#include <QThread>
-
-#include <csignal>
-#include <cstdio>
-#include <unistd.h>
 
 using namespace ModbusFrame;
+using Outcome = ModbusMaster::Outcome;
 
 namespace {
 
-volatile sig_atomic_t interrupted = 0;
+// The order find asks in: the usual speed first.
+const QList<int> findOrder = {9600, 19200, 4800, 2400, 1200};
 
-void say(const QString &line)
+bool isAddress(int value)
 {
-    printf("%s\n", qUtf8Printable(line));
-    fflush(stdout);
+    return value >= MinAddress && value <= MaxAddress;
 }
 
-void complain(const QString &line)
+bool isStop(ModbusMaster::Status status)
 {
-    fprintf(stderr, "morvane-cli: %s\n", qUtf8Printable(line));
+    return status == ModbusMaster::PortLost || status == ModbusMaster::Interrupted;
 }
 
-QString refusal(const ModbusMaster &line)
-{
-    return "the module refused: " + exceptionName(line.exceptionCode());
-}
-
-// The address read through address 0: the module's own address, or 0.
-int readAddress(ModbusMaster &line, QString *why)
-{
-    QByteArray reply;
-    switch (line.exchange(request(0, 0x03, AddressRegister, 1), &reply)) {
-    case ModbusMaster::Answered:
-        if (reply.size() == 7)
-            return quint8(reply.at(4));
-        *why = "the address reply has " + QString::number(quint8(reply.at(2))) + " data bytes, not 2";
-        return 0;
-    case ModbusMaster::Refused:
-        *why = refusal(line);
-        return 0;
-    case ModbusMaster::NoAnswer:
-        break;
-    }
-    *why = QString("no module answered at %1 bit/s").arg(line.baudRate());
-    return 0;
-}
-
-// The write through address 0, which the module echoes.
-bool write(ModbusMaster &line, quint16 reg, quint16 value, QString *why)
-{
-    const QByteArray frame = request(0, 0x06, reg, value);
-    QByteArray reply;
-    switch (line.exchange(frame, &reply)) {
-    case ModbusMaster::Answered:
-        if (reply == frame)
-            return true;
-        *why = "the module answered the write with " + reply.toHex() + ", not its echo";
-        return false;
-    case ModbusMaster::Refused:
-        *why = refusal(line);
-        return false;
-    case ModbusMaster::NoAnswer:
-        break;
-    }
-    *why = "the module did not echo the write";
-    return false;
-}
-
-int nobodyAt(const QList<int> &speeds)
+QString speedList(const QList<int> &speeds)
 {
     QStringList rates;
     for (int baud : speeds)
         rates << QString::number(baud);
-    complain("no module answered at " + rates.join(", ") + " bit/s");
-    return Failed;
-}
-
-QString isoNow()
-{
-    QDateTime now = QDateTime::currentDateTime();
-    now.setOffsetFromUtc(now.offsetFromUtc());
-    return now.toString(Qt::ISODate);
+    return rates.join(", ") + " bit/s";
 }
 
 QString tenths(int value)
@@ -97,45 +40,28 @@ QString tenths(int value)
     return QString::number(value / 10.0, 'f', 1);
 }
 
-// One reading as a line of the format; values empty when status is not "ok".
-QString reading(const QString &format, int address, const QByteArray &reply, const QString &status)
+QString isoTime(const QDateTime &time)
 {
-    const bool ok = status == "ok";
-    const QString t = ok ? tenths(qint16(word(reply, 3))) : QString();
-    const QString h = ok ? tenths(word(reply, 5)) : QString();
-    const QString d = ok ? tenths(qint16(word(reply, 7))) : QString();
-    if (format == "csv")
-        return QStringList{isoNow(), QString::number(address), t, h, d, status}.join(',');
-    if (format == "json") {
-        auto number = [ok](const QString &v) { return ok ? QJsonValue(v.toDouble()) : QJsonValue(); };
-        const QJsonObject o{{"time", isoNow()}, {"address", address}, {"temperature", number(t)},
-                            {"humidity", number(h)}, {"dew_point", number(d)}, {"status", status}};
-        return QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact));
-    }
-    if (!ok)
-        return QString("address %1: %2").arg(address).arg(status);
-    return QString("temperature %1 °C, humidity %2 %RH, dew point %3 °C").arg(t, h, d);
+    return time.toOffsetFromUtc(time.offsetFromUtc()).toString(Qt::ISODateWithMs);
 }
 
-// Sleeps until the given time on the clock; false when interrupted.
-bool sleepUntil(const QElapsedTimer &clock, qint64 ms)
+QString csvField(QString text)
 {
-    while (!interrupted && clock.elapsed() < ms)
-        QThread::msleep(ulong(qMin<qint64>(100, ms - clock.elapsed())));
-    return !interrupted;
-}
-
-void onInterrupt(int)
-{
-    interrupted = 1;
+    if (!text.contains(',') && !text.contains('"'))
+        return text;
+    return '"' + text.replace('"', "\"\"") + '"';
 }
 
 } // namespace
 
-int Commands::ports()
+int Commands::ports(const Settings &settings)
 {
     const auto all = QSerialPortInfo::availablePorts();
+    if (all.isEmpty())
+        m_console.complain("the system lists no serial ports");
     for (const QSerialPortInfo &info : all) {
+        if (Interrupt::signal())
+            return Interrupt::exitCode();
         QStringList about;
         for (const QString &text : {info.description(), info.manufacturer()}) {
             if (!text.isEmpty())
@@ -145,126 +71,242 @@ int Commands::ports()
             about << QString::asprintf("%04x:%04x", info.vendorIdentifier(), info.productIdentifier());
         if (!info.serialNumber().isEmpty())
             about << "serial " + info.serialNumber();
-        QSerialPort port(info);
-        const bool free = port.open(QIODevice::ReadWrite);
-        about << (free ? QString("free") : "cannot be opened: " + port.errorString());
-        say(info.systemLocation() + "  " + about.join(", "));
+        if (settings.probe) {
+            QSerialPort port(info);
+            about << (port.open(QIODevice::ReadWrite) ? QString("free") : "cannot be opened: " + port.errorString());
+        }
+        if (print(about.isEmpty() ? info.systemLocation() : info.systemLocation() + "  " + about.join(", ")) != Done)
+            return OutputError;
     }
-    if (all.isEmpty())
-        complain("the system lists no serial ports");
     return Done;
 }
 
-int Commands::find(ModbusMaster &line, const QList<int> &speeds)
+int Commands::find(const Settings &settings)
 {
+    const QList<int> speeds = settings.baudGiven ? QList<int>{settings.baud} : findOrder;
+    if (settings.scan)
+        return scan(speeds);
     // Every speed once before any again: a module at the last speed is
     // found after one timeout for each of the others.
-    const int passes = line.retries + 1;
-    line.retries = 0;
+    const int passes = m_master->retries + 1;
+    m_master->retries = 0;
     for (int pass = 0; pass < passes; ++pass) {
         for (int baud : speeds) {
-            line.setBaudRate(baud);
-            QString why;
-            if (const int address = readAddress(line, &why)) {
-                say(QString("address %1 at %2 bit/s").arg(address).arg(baud));
-                return Done;
-            }
+            const ModbusMaster::Status set = m_master->setBaudRate(baud);
+            if (set != ModbusMaster::Ok)
+                return stopped(set);
+            const Outcome read = m_master->exchange(addressRequest());
+            if (read.status == ModbusMaster::NoAnswer)
+                continue;
+            if (read.status != ModbusMaster::Ok)
+                return end(read);
+            const int address = read.reply.addressRegister();
+            if (!isAddress(address))
+                return fail(impossible(address));
+            return print(QString("address %1 at %2 bit/s").arg(address).arg(baud));
         }
     }
-    return nobodyAt(speeds);
+    return fail("no module answered at " + speedList(speeds));
 }
 
-int Commands::scan(ModbusMaster &line, const QList<int> &speeds)
+int Commands::scan(const QList<int> &speeds)
 {
-    const bool progress = isatty(STDOUT_FILENO) && isatty(STDERR_FILENO);
     int found = 0;
     for (int baud : speeds) {
-        line.setBaudRate(baud);
-        for (int address = 1; address <= MaxAddress; ++address) {
-            if (progress)
-                fprintf(stderr, "\r%d bit/s: address %d of %d ", baud, address, MaxAddress);
-            QByteArray reply;
-            if (line.exchange(request(quint8(address), 0x03, 0x0000, 3), &reply) != ModbusMaster::NoAnswer) {
-                if (progress)
-                    fprintf(stderr, "\r\033[K");
-                say(QString("address %1 at %2 bit/s").arg(address).arg(baud));
-                ++found;
-            }
+        const ModbusMaster::Status set = m_master->setBaudRate(baud);
+        if (set != ModbusMaster::Ok)
+            return stopped(set);
+        for (int address = MinAddress; address <= MaxAddress; ++address) {
+            m_console.progress(QString("%1 bit/s: address %2 of %3").arg(baud).arg(address).arg(MaxAddress));
+            const Outcome read = m_master->exchange(measurementRequest(quint8(address)));
+            if (read.status == ModbusMaster::NoAnswer)
+                continue;
+            m_console.progress(QString());
+            if (isStop(read.status))
+                return end(read);
+            QString line = QString("address %1 at %2 bit/s").arg(address).arg(baud);
+            if (read.status == ModbusMaster::Refused)
+                line += ", which refused: " + exceptionName(read.reply.exceptionCode);
+            if (print(line) != Done)
+                return OutputError;
+            ++found;
         }
     }
-    if (progress)
-        fprintf(stderr, "\r\033[K");
-    return found ? Done : nobodyAt(speeds);
+    m_console.progress(QString());
+    return found ? Done : fail("no module answered at " + speedList(speeds));
 }
 
-int Commands::read(ModbusMaster &line, int address, double watchSeconds, int count, const QString &format)
+int Commands::read(const Settings &settings)
 {
-    struct sigaction action = {};
-    action.sa_handler = onInterrupt;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-
-    if (format == "csv")
-        say("time,address,temperature_c,humidity_rh,dew_point_c,status");
-    QElapsedTimer clock;
-    clock.start();
-    int answered = 0;
-    for (int n = 0; n < count; ++n) {
-        if (n > 0 && !sleepUntil(clock, qint64(n * watchSeconds * 1000)))
-            break;
-        QByteArray reply;
-        QString status = "ok";
-        switch (line.exchange(request(quint8(address), 0x03, 0x0000, 3), &reply)) {
-        case ModbusMaster::Answered:
-            if (reply.size() != 11)
-                status = "unexpected reply";
-            break;
-        case ModbusMaster::Refused:
-            status = exceptionName(line.exceptionCode());
-            break;
-        case ModbusMaster::NoAnswer:
-            status = "no answer";
-            break;
+    if (settings.format == Settings::Csv && print("time,address,temperature_c,humidity_rh,dew_point_c,status") != Done)
+        return OutputError;
+    const QByteArray request = measurementRequest(quint8(settings.address));
+    const qint64 periodMs = qMax<qint64>(1, qRound64(settings.watchSeconds * 1000));
+    const qint64 start = m_master->now();
+    qint64 slot = 0;
+    bool answered = false;
+    for (int n = 0; n < settings.count; ++n) {
+        if (n > 0) {
+            // The next slot that has not begun: a reading that overran its
+            // slot skips the slots it took, it never bunches rows.
+            slot = qMax(slot + 1, (m_master->now() - start + periodMs - 1) / periodMs);
+            const ModbusMaster::Status waited = m_master->waitUntil(start + slot * periodMs);
+            if (waited != ModbusMaster::Ok)
+                return stopped(waited);
         }
-        answered += status == "ok";
-        say(reading(format, address, reply, status));
+        const Outcome reading = m_master->exchange(request);
+        if (reading.status == ModbusMaster::Interrupted)
+            return stopped(reading.status);
+        if (print(row(settings, reading)) != Done)
+            return OutputError;
+        answered = answered || reading.status == ModbusMaster::Ok;
+        if (reading.status == ModbusMaster::PortLost && settings.watchSeconds == 0)
+            return PortError;
     }
-    return answered ? Done : Failed;
+    if (answered)
+        return Done;
+    return m_master->lost() ? PortError : Failed;
 }
 
-int Commands::setAddress(ModbusMaster &line, int address)
+int Commands::setAddress(const Settings &settings)
 {
-    QString why;
-    const int old = readAddress(line, &why);
-    if (!old || !write(line, AddressRegister, quint16(address), &why)) {
-        complain(why);
-        return Failed;
-    }
-    const int now = readAddress(line, &why);
-    if (now != address) {
-        complain(now ? QString("the module reads back address %1").arg(now) : why);
-        return Failed;
-    }
-    say(QString("address %1 → %2").arg(old).arg(now));
-    return Done;
+    int old = 0;
+    if (const int code = ownAddress(&old))
+        return code;
+    const Outcome written = m_master->exchange(addressWrite(quint16(settings.value)), old);
+    if (written.status != ModbusMaster::Ok && written.status != ModbusMaster::NoAnswer)
+        return end(written);
+    // A write whose echo was lost may still have been taken: the read-back tells.
+    const Outcome back = m_master->exchange(addressRequest());
+    if (isStop(back.status))
+        return end(back);
+    const bool echoed = written.status == ModbusMaster::Ok;
+    const QString unechoed = echoed ? QString() : "the module did not echo the write; ";
+    if (back.status != ModbusMaster::Ok)
+        return fail(unechoed + failure(back));
+    const int now = back.reply.addressRegister();
+    if (now != settings.value)
+        return fail(unechoed + QString("the module reads back address %1").arg(now));
+    if (!echoed)
+        m_console.complain(QString("the module did not echo the write, but reads back address %1").arg(now));
+    return print(QString("address %1 → %2").arg(old).arg(now));
 }
 
-int Commands::setBaud(ModbusMaster &line, int baud)
+int Commands::setBaud(const Settings &settings)
 {
-    const int old = line.baudRate();
-    QString why;
-    const int address = readAddress(line, &why);
-    if (!address || !write(line, BaudRegister, quint16(codeForBaud(baud)), &why)) {
-        complain(why);
-        return Failed;
+    const int old = m_master->baudRate();
+    int address = 0;
+    if (const int code = ownAddress(&address))
+        return code;
+    const Outcome written = m_master->exchange(baudWrite(quint16(codeForBaud(settings.value))), address);
+    if (written.status != ModbusMaster::Ok && written.status != ModbusMaster::NoAnswer)
+        return end(written);
+    // With its echo lost or damaged the module may have switched all the
+    // same: it is looked for at the new speed either way.
+    ModbusMaster::Status status = m_master->waitUntil(m_master->now() + SpeedChangeMs);
+    if (status == ModbusMaster::Ok)
+        status = m_master->setBaudRate(settings.value);
+    if (status != ModbusMaster::Ok)
+        return stopped(status);
+    const Outcome back = m_master->exchange(addressRequest());
+    if (isStop(back.status))
+        return end(back);
+    const bool echoed = written.status == ModbusMaster::Ok;
+    if (back.status == ModbusMaster::Ok && back.reply.addressRegister() == address) {
+        if (!echoed)
+            m_console.complain(QString("the module did not echo the write, but answers at %1 bit/s").arg(settings.value));
+        return print(QString("address %1: %2 → %3 bit/s").arg(address).arg(old).arg(settings.value));
     }
-    // The module changes speed once its echo has left.
-    QThread::msleep(100);
-    line.setBaudRate(baud);
-    if (readAddress(line, &why) != address) {
-        complain("the module did not answer at the new speed: " + why);
-        return Failed;
+    const QString there = back.status == ModbusMaster::Ok
+                              ? QString("answers at %1 bit/s as address %2").arg(settings.value).arg(back.reply.addressRegister())
+                              : QString("does not answer at %1 bit/s").arg(settings.value);
+    return fail(QString("the module %1 %2; it was last seen as address %3 at %4 bit/s (morvane-cli find looks at every speed)")
+                    .arg(echoed ? "echoed the write but" : "did not echo the write and", there)
+                    .arg(address)
+                    .arg(old));
+}
+
+// The module's own address, read through address 0; a failure's exit code
+// (its message printed) when there is none to be had.
+int Commands::ownAddress(int *address)
+{
+    const Outcome read = m_master->exchange(addressRequest());
+    if (read.status != ModbusMaster::Ok)
+        return end(read);
+    *address = read.reply.addressRegister();
+    return isAddress(*address) ? Done : fail(impossible(*address));
+}
+
+int Commands::end(const Outcome &outcome)
+{
+    return isStop(outcome.status) ? stopped(outcome.status) : fail(failure(outcome));
+}
+
+int Commands::stopped(ModbusMaster::Status status)
+{
+    if (status == ModbusMaster::Interrupted)
+        return Interrupt::exitCode();
+    m_console.complain("the port failed: " + m_master->lostReason());
+    return PortError;
+}
+
+int Commands::fail(const QString &message)
+{
+    m_console.complain(message);
+    return Failed;
+}
+
+int Commands::print(const QString &line)
+{
+    return m_console.print(line) ? Done : OutputError;
+}
+
+QString Commands::failure(const Outcome &outcome) const
+{
+    const int baud = m_master->baudRate();
+    if (outcome.status == ModbusMaster::Refused)
+        return QString("the module at %1 bit/s refused: %2").arg(baud).arg(exceptionName(outcome.reply.exceptionCode));
+    QString text = QString("no module answered at %1 bit/s").arg(baud);
+    if (!outcome.ignored.isEmpty())
+        text += " (a frame came that was not the answer: " + outcome.ignored + ")";
+    return text;
+}
+
+QString Commands::impossible(int address) const
+{
+    return QString("the module at %1 bit/s reports address %2, which no module can have (1 to %3)")
+        .arg(m_master->baudRate())
+        .arg(address)
+        .arg(MaxAddress);
+}
+
+QString Commands::row(const Settings &settings, const Outcome &outcome) const
+{
+    const bool ok = outcome.status == ModbusMaster::Ok;
+    QString status = "ok";
+    if (outcome.status == ModbusMaster::Refused)
+        status = exceptionName(outcome.reply.exceptionCode);
+    else if (outcome.status == ModbusMaster::NoAnswer)
+        status = "no answer";
+    else if (outcome.status == ModbusMaster::PortLost)
+        status = "port lost: " + m_master->lostReason();
+    const QString t = ok ? tenths(outcome.reply.temperature()) : QString();
+    const QString h = ok ? tenths(outcome.reply.humidity()) : QString();
+    const QString d = ok ? tenths(outcome.reply.dewPoint()) : QString();
+    switch (settings.format) {
+    case Settings::Csv:
+        return QStringList{isoTime(outcome.sentAt), QString::number(settings.address), t, h, d, csvField(status)}.join(',');
+    case Settings::Json: {
+        auto number = [ok](const QString &value) { return ok ? QJsonValue(value.toDouble()) : QJsonValue(); };
+        const QJsonObject object{{"time", isoTime(outcome.sentAt)}, {"address", settings.address},
+                                 {"temperature", number(t)}, {"humidity", number(h)},
+                                 {"dew_point", number(d)}, {"status", status}};
+        return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
     }
-    say(QString("address %1: %2 → %3 bit/s").arg(address).arg(old).arg(baud));
-    return Done;
+    case Settings::Text:
+        break;
+    }
+    if (!ok)
+        return QString("address %1: %2").arg(settings.address).arg(status);
+    return QString("temperature %1 °C, humidity %2 %RH, dew point %3 °C").arg(t, h, d);
 }

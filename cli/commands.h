@@ -1,23 +1,39 @@
 #ifndef COMMANDS_H
 #define COMMANDS_H
 
-#include <QStringList>
+#include "modbusmaster.h"
+#include "settings.h"
 
-class ModbusMaster;
-class QCommandLineParser;
+class Console;
 
-// Exit codes of morvane-cli.
-enum ExitCode { Done = 0, Failed = 1, UsageError = 2, PortError = 3 };
+// The commands, each on the master's line (ports on none): each prints its
+// own messages and returns its exit code.
+class Commands
+{
+public:
+    Commands(ModbusMaster *master, Console &console) : m_master(master), m_console(console) {}
 
-// The sub-commands, each on an open line (but ports); each returns its
-// exit code and prints its own messages.
-namespace Commands {
-int ports();
-int find(ModbusMaster &line, const QList<int> &speeds);
-int scan(ModbusMaster &line, const QList<int> &speeds);
-int read(ModbusMaster &line, int address, double watchSeconds, int count, const QString &format);
-int setAddress(ModbusMaster &line, int address);
-int setBaud(ModbusMaster &line, int baud);
-}
+    int ports(const Settings &settings);
+    int find(const Settings &settings);
+    int read(const Settings &settings);
+    int setAddress(const Settings &settings);
+    int setBaud(const Settings &settings);
+
+    static const int SpeedChangeMs = 100;   // the module switches once its echo has left
+
+private:
+    int scan(const QList<int> &speeds);
+    int ownAddress(int *address);
+    int end(const ModbusMaster::Outcome &outcome);
+    int stopped(ModbusMaster::Status status);
+    int fail(const QString &message);
+    int print(const QString &line);
+    QString failure(const ModbusMaster::Outcome &outcome) const;
+    QString impossible(int address) const;
+    QString row(const Settings &settings, const ModbusMaster::Outcome &outcome) const;
+
+    ModbusMaster *m_master;
+    Console &m_console;
+};
 
 #endif // COMMANDS_H

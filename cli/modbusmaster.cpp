@@ -1,101 +1,211 @@
 #include "modbusmaster.h"
 
-#include "modbusframe.h"
-
-#include <QDateTime>
-#include <QElapsedTimer>
+#include "byteline.h"
+#include "linetime.h"
+#include "trafficline.h"
 
 #include <cstdio>
 
-bool ModbusMaster::open(const QString &port, int baud, QString *error)
-{
-    m_port.setPortName(port);
-    if (!m_port.open(QIODevice::ReadWrite)) {
-        *error = m_port.errorString();
-        return false;
-    }
-    m_port.setDataBits(QSerialPort::Data8);
-    m_port.setParity(QSerialPort::NoParity);
-    m_port.setStopBits(QSerialPort::OneStop);
-    m_port.setFlowControl(QSerialPort::NoFlowControl);
-    return setBaudRate(baud);
+namespace {
+// A line that never falls silent is given this many timeouts to, at most.
+const int DrainLimit = 4;
+// Bytes already waiting before a request are read in this many pieces at most.
+const int FlushReads = 16;
 }
 
-bool ModbusMaster::setBaudRate(int baud)
+ModbusMaster::Outcome ModbusMaster::exchange(const QByteArray &request, int moduleAddress)
 {
-    return m_port.setBaudRate(baud);
-}
-
-ModbusMaster::Result ModbusMaster::exchange(const QByteArray &request, QByteArray *reply)
-{
+    Outcome outcome;
     for (int i = 0; i <= retries; ++i) {
-        if (!attempt(request, reply))
-            continue;
-        if (quint8(reply->at(1)) & 0x80) {
-            m_exception = quint8(reply->at(2));
-            return Refused;
-        }
-        return Answered;
+        const Outcome tried = attempt(request, moduleAddress);
+        if (tried.status != NoAnswer)
+            return tried;
+        // No answer: the time is the first request's, the reason the last heard.
+        if (i == 0)
+            outcome.sentAt = tried.sentAt;
+        if (!tried.ignored.isEmpty())
+            outcome.ignored = tried.ignored;
     }
-    return NoAnswer;
+    return outcome;
 }
 
-bool ModbusMaster::attempt(const QByteArray &request, QByteArray *reply)
+ModbusMaster::Outcome ModbusMaster::attempt(const QByteArray &request, int moduleAddress)
 {
-    // Whatever is left of an earlier exchange is not this one's answer.
-    m_port.waitForReadyRead(0);
-    m_port.readAll();
-    m_port.clear(QSerialPort::Input);
+    Outcome outcome;
+    outcome.sentAt = QDateTime::currentDateTime();
+    outcome.status = settle();
+    if (outcome.status != Ok)
+        return outcome;
+    outcome.sentAt = QDateTime::currentDateTime();
+    if (!m_line.write(request)) {
+        outcome.status = portLost();
+        return outcome;
+    }
+    trace(request, false);
+    m_drainPending = true;
+    m_assembler.clear();
 
-    m_port.write(request);
-    m_port.waitForBytesWritten(1000);
-    trace("TX", request);
-
-    // The time the request takes on the wire, then the time the module has.
-    QElapsedTimer clock;
-    clock.start();
-    const qint64 deadline = request.size() * 11000 / qMax(1, baudRate()) + timeoutMs;
-    while (clock.elapsed() < deadline) {
-        const QByteArray frame = readFrame(clock, deadline);
-        if (frame.isEmpty())
+    const int baud = m_line.baudRate();
+    const int silence = LineTime::silenceMs(baud);
+    const int replyMs = LineTime::wireMs(Reply::answerLength(request), baud) + silence;
+    const qint64 startBy = m_line.now() + LineTime::wireMs(request.size(), baud) + timeoutMs;
+    qint64 until = startBy;
+    qint64 lastByte = 0;
+    for (qint64 now = m_line.now(); now < until; now = m_line.now()) {
+        const qint64 wake = m_assembler.held() > 0 ? qMin(until, lastByte + silence) : until;
+        QByteArray bytes;
+        switch (m_line.read(int(wake - now), &bytes)) {
+        case ByteLine::Interrupted:
+            outcome.status = Interrupted;
+            return outcome;
+        case ByteLine::Failed:
+            outcome.status = portLost();
+            return outcome;
+        case ByteLine::Quiet:
+            if (m_assembler.held() > 0 && m_line.now() >= lastByte + silence)
+                m_assembler.silence();
             break;
-        if (!ModbusFrame::crcMatches(frame))
-            continue;   // damaged: perhaps the answer is still to come
-        const quint8 slave = quint8(request.at(0));
-        const quint8 function = quint8(frame.at(1)) & 0x7F;
-        if ((slave != 0 && quint8(frame.at(0)) != slave) || function != quint8(request.at(1)))
-            continue;
-        trace("RX", frame);
-        *reply = frame;
-        return true;
+        case ByteLine::Bytes:
+            lastByte = m_line.now();
+            // A reply that has begun in time is given its time on the wire.
+            if (m_assembler.held() == 0 && lastByte <= startBy)
+                until = qMax(until, lastByte + replyMs);
+            m_assembler.feed(bytes);
+            break;
+        }
+        while (m_assembler.hasFrame()) {
+            const QByteArray frame = m_assembler.takeFrame();
+            const Reply reply = Reply::decode(request, frame, moduleAddress);
+            if (reply.kind == Reply::NotTheAnswer) {
+                outcome.ignored = reply.reasonText();
+                continue;
+            }
+            trace(frame, true);
+            m_drainPending = false;
+            outcome.status = reply.isAnswer() ? Ok : Refused;
+            outcome.reply = reply;
+            return outcome;
+        }
     }
-    return false;
+    m_quietSince = m_line.now();
+    outcome.status = NoAnswer;
+    return outcome;
 }
 
-// One frame: ended by its known length or by 3.5 characters of silence
-// (at least 30 ms, which a USB adapter may hold bytes back for), and never
-// read past the deadline.
-QByteArray ModbusMaster::readFrame(const QElapsedTimer &clock, qint64 deadline)
+// Before a request or a change of speed: a late answer given its chance and
+// thrown away, then whatever else is waiting dropped.
+ModbusMaster::Status ModbusMaster::settle()
 {
-    const int silenceMs = qMax(30, 38500 / qMax(1, baudRate()));
-    QByteArray frame;
+    if (m_lost)
+        return PortLost;
+    if (m_drainPending) {
+        const Status drained = drain();
+        if (drained != Ok)
+            return drained;
+    }
+    for (int i = 0; i < FlushReads; ++i) {
+        QByteArray junk;
+        switch (m_line.read(0, &junk)) {
+        case ByteLine::Interrupted:
+            return Interrupted;
+        case ByteLine::Failed:
+            return portLost();
+        case ByteLine::Quiet:
+            return Ok;
+        case ByteLine::Bytes:
+            break;
+        }
+    }
+    return Ok;
+}
+
+// Until the line has been silent for the timeout since the last request
+// went unanswered or the last byte came.
+ModbusMaster::Status ModbusMaster::drain()
+{
+    const qint64 giveUpAt = m_line.now() + DrainLimit * qint64(timeoutMs);
+    for (qint64 now = m_line.now(); now < qMin(m_quietSince + timeoutMs, giveUpAt); now = m_line.now()) {
+        QByteArray late;
+        switch (m_line.read(int(qMin(m_quietSince + timeoutMs, giveUpAt) - now), &late)) {
+        case ByteLine::Interrupted:
+            return Interrupted;
+        case ByteLine::Failed:
+            return portLost();
+        case ByteLine::Bytes:
+            m_quietSince = m_line.now();
+            break;
+        case ByteLine::Quiet:
+            break;
+        }
+    }
+    m_drainPending = false;
+    return Ok;
+}
+
+ModbusMaster::Status ModbusMaster::setBaudRate(int baud)
+{
+    const Status settled = settle();
+    if (settled != Ok)
+        return settled;
+    return m_line.setBaudRate(baud) ? Ok : portLost();
+}
+
+int ModbusMaster::baudRate() const
+{
+    return m_line.baudRate();
+}
+
+qint64 ModbusMaster::now() const
+{
+    return m_line.now();
+}
+
+ModbusMaster::Status ModbusMaster::waitUntil(qint64 time)
+{
     while (true) {
-        const int length = ModbusFrame::replyLength(frame);
-        if (length > 0 && frame.size() >= length)
-            return frame;
-        const qint64 left = deadline - clock.elapsed();
-        if (m_port.bytesAvailable() == 0
-            && (left <= 0 || !m_port.waitForReadyRead(int(frame.isEmpty() ? left : qMin<qint64>(left, silenceMs)))))
-            return frame;
-        frame += m_port.read(length > 0 ? length - frame.size() : 1);
+        const qint64 now = m_line.now();
+        if (m_lost && now >= m_nextReopen)
+            tryReopen();
+        if (now >= time)
+            return Ok;
+        QByteArray bytes;
+        switch (m_line.read(int((m_lost ? qMin(time, m_nextReopen) : time) - now), &bytes)) {
+        case ByteLine::Interrupted:
+            return Interrupted;
+        case ByteLine::Failed:
+            portLost();
+            break;
+        case ByteLine::Bytes:
+            m_quietSince = m_line.now();
+            break;
+        case ByteLine::Quiet:
+            break;
+        }
     }
 }
 
-void ModbusMaster::trace(const char *direction, const QByteArray &frame) const
+ModbusMaster::Status ModbusMaster::portLost()
 {
-    if (!verbose)
+    if (!m_lost)
+        m_nextReopen = m_line.now() + ReopenMs;
+    m_lost = true;
+    m_lostReason = m_line.errorString();
+    return PortLost;
+}
+
+void ModbusMaster::tryReopen()
+{
+    if (m_line.reopen()) {
+        m_lost = false;
+        m_drainPending = false;
         return;
-    // The same form as the window's traffic log.
-    fprintf(stderr, "%s->%s  %s\n", qPrintable(QDateTime::currentDateTime().toString("yyyy-MM-dd hh:mm:ss")),
-            direction, frame.toHex().constData());
+    }
+    m_lostReason = m_line.errorString();
+    m_nextReopen = m_line.now() + ReopenMs;
+}
+
+void ModbusMaster::trace(const QByteArray &frame, bool received) const
+{
+    if (verbose)
+        fprintf(stderr, "%s\n", qUtf8Printable(trafficLine(frame, received)));
 }

@@ -1,43 +1,70 @@
 #ifndef MODBUSMASTER_H
 #define MODBUSMASTER_H
 
-#include <QByteArray>
-#include <QElapsedTimer>
-#include <QSerialPort>
-#include <QString>
+#include "frameassembler.h"
+#include "replydecoder.h"
 
-// One serial line and the request-reply exchange on it, blocking: send a
-// request, take the first reply that belongs to it, retry what was lost or
-// damaged.
+#include <QDateTime>
+
+class ByteLine;
+
+// The request-reply exchange on a line: sends a request, takes the first
+// frame the decoder calls its answer (or a refusal), retries what was lost
+// or damaged. The module has timeoutMs to start answering once the request
+// has left the line; a reply that has begun is given its time on the wire.
+// After a request that got no answer in time, the line must stay silent for
+// timeoutMs once more, whatever comes meanwhile thrown away, before the next
+// request, a retry or a change of speed: a late answer is never taken for a
+// later request's.
 class ModbusMaster
 {
 public:
-    enum Result { Answered, NoAnswer, Refused };
+    enum Status { Ok, Refused, NoAnswer, PortLost, Interrupted };
+
+    struct Outcome
+    {
+        Status status = NoAnswer;
+        Reply reply;         // Ok and Refused: the frame decoded
+        QString ignored;     // why the last frame that came was not the answer
+        QDateTime sentAt;    // when the request went out
+    };
+
+    explicit ModbusMaster(ByteLine &line) : m_line(line) {}
 
     int timeoutMs = 500;
     int retries = 2;
-    bool verbose = false;
+    bool verbose = false;   // every frame sent and taken on standard error
 
-    // Opens the port (a path, or a short name such as ttyUSB0) at 8N1.
-    bool open(const QString &port, int baud, QString *error);
-    bool setBaudRate(int baud);
-    int baudRate() const { return m_port.baudRate(); }
+    // For a request to address 0, moduleAddress is the module's own address
+    // when it is known (its echo may come from there), else -1.
+    Outcome exchange(const QByteArray &request, int moduleAddress = -1);
+    Status setBaudRate(int baud);
+    int baudRate() const;
+    // Waits until this time on the line's clock, throwing away what comes;
+    // a port that was lost is opened again every ReopenMs meanwhile.
+    Status waitUntil(qint64 time);
+    qint64 now() const;
 
-    // Sends the request and waits for its answer. A reply from another
-    // address (any address for a request to address 0) or for another
-    // function is not the answer; an exception reply is Refused, with its
-    // code in exceptionCode().
-    Result exchange(const QByteArray &request, QByteArray *reply);
-    int exceptionCode() const { return m_exception; }
+    bool lost() const { return m_lost; }
+    QString lostReason() const { return m_lostReason; }
+
+    static const int ReopenMs = 2000;
 
 private:
-    // One request and the wait for its answer; false when none came whole.
-    bool attempt(const QByteArray &request, QByteArray *reply);
-    QByteArray readFrame(const QElapsedTimer &clock, qint64 deadline);
-    void trace(const char *direction, const QByteArray &frame) const;
+    Outcome attempt(const QByteArray &request, int moduleAddress);
+    Status settle();
+    Status drain();
+    Status portLost();
+    void tryReopen();
+    void trace(const QByteArray &frame, bool received) const;
 
-    QSerialPort m_port;
-    int m_exception = 0;
+    ByteLine &m_line;
+    FrameAssembler m_assembler{FrameAssembler::Replies};
+    bool m_drainPending = false;   // the last request went unanswered
+    qint64 m_quietSince = 0;
+    bool m_lost = false;
+    QString m_lostReason;
+    qint64 m_nextReopen = 0;
 };
 
 #endif // MODBUSMASTER_H

@@ -1,0 +1,340 @@
+#include "commandline.h"
+
+#include "commands.h"
+#include "interrupt.h"
+#include "modbusframe.h"
+#include "modbusmaster.h"
+#include "serialline.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QMap>
+
+#include <climits>
+#include <cmath>
+
+namespace {
+
+const int MaxTimeoutMs = 600000;
+const int MaxRetries = 100;
+const double MaxWatchSeconds = 86400;
+const int DescriptionColumn = 26;
+const int TextWidth = 79;
+
+const QCommandLineOption helpOption({"h", "help"}, "Show this help.");
+
+QString synopsis(const CommandLine::Command &command)
+{
+    return "morvane-cli " + command.name + (command.argument.isEmpty() ? "" : " " + command.argument) + " [options]";
+}
+
+// The words of a text in lines that fit, each indented.
+QStringList wrapped(const QString &text, int indent)
+{
+    QStringList lines;
+    for (const QString &paragraph : text.split('\n')) {
+        QString line;
+        for (const QString &word : paragraph.split(' ', Qt::SkipEmptyParts)) {
+            if (!line.isEmpty() && indent + line.size() + 1 + word.size() > TextWidth) {
+                lines << line;
+                line.clear();
+            }
+            line += (line.isEmpty() ? "" : " ") + word;
+        }
+        lines << line;
+    }
+    for (QString &line : lines)
+        line.prepend(QString(indent, ' '));
+    return lines;
+}
+
+// A name and its description in two columns, as help2man reads them.
+QString entry(const QString &name, const QString &description)
+{
+    QStringList lines = wrapped(description, DescriptionColumn);
+    const QString left = "  " + name;
+    if (left.size() < DescriptionColumn - 1)
+        lines[0].replace(0, left.size(), left);
+    else
+        lines.prepend(left);
+    return lines.join('\n') + '\n';
+}
+
+QString optionHelp(const QCommandLineOption &option)
+{
+    QStringList names;
+    for (const QString &name : option.names())
+        names << (name.size() == 1 ? "-" : "--") + name;
+    return entry(names.join(", ") + (option.valueName().isEmpty() ? "" : " <" + option.valueName() + ">"),
+                 option.description());
+}
+
+bool integer(const QString &text, qlonglong low, qlonglong high, int *value)
+{
+    bool ok = false;
+    const qlonglong number = text.toLongLong(&ok);
+    if (!ok || number < low || number > high)
+        return false;
+    *value = int(number);
+    return true;
+}
+
+QString range(const QString &what, qlonglong low, qlonglong high, const QString &value)
+{
+    return QString("%1 takes %2 to %3, not %4").arg(what).arg(low).arg(high).arg(value);
+}
+
+QString moduleSpeed(const QString &what, const QString &value, int *baud)
+{
+    if (integer(value, 0, INT_MAX, baud) && ModbusFrame::codeForBaud(*baud))
+        return QString();
+    return QString("%1: the module runs at %2 bit/s, not %3").arg(what, ModbusFrame::moduleSpeeds(), value);
+}
+
+// A path that exists is taken as given, relative ones too; a short name such
+// as ttyUSB0 is looked for under /dev/.
+QString portPath(const QString &given)
+{
+    const QFileInfo file(given);
+    if (file.exists() || file.isAbsolute() || given.contains('/'))
+        return file.absoluteFilePath();
+    return "/dev/" + given;
+}
+
+} // namespace
+
+int CommandLine::run(const QStringList &arguments)
+{
+    Interrupt::install();
+    const QString first = arguments.value(1);
+    if (first == "--help" || first == "-h" || (first == "help" && arguments.size() == 2))
+        return print(overview());
+    if (first == "--version")
+        return print(QCoreApplication::applicationName() + ' ' + QCoreApplication::applicationVersion());
+    if (first == "help" && command(arguments.value(2)))
+        return print(help(*command(arguments.value(2))));
+    const QString name = first == "help" ? arguments.value(2) : first;
+    const Command *chosen = command(name);
+    if (!chosen)
+        return usage(name.isEmpty() ? "a command is needed: " + names() : "unknown command '" + name + "'; the commands are " + names());
+
+    QCommandLineParser parser;
+    // -9600 is a value, not the options -9 -6 -0 -0.
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    parser.addOptions(chosen->options);
+    parser.addOption(helpOption);
+    if (!parser.parse(arguments.mid(1)))
+        return usage(parseError(*chosen, parser));
+    if (parser.isSet(helpOption))
+        return print(help(*chosen));
+    Settings settings;
+    const QString error = take(*chosen, parser, &settings);
+    if (!error.isEmpty())
+        return usage(error);
+    if (settings.port.isEmpty()) {
+        Commands commands(nullptr, m_console);
+        return finish((commands.*chosen->run)(settings));
+    }
+    return finish(openAndRun(*chosen, settings));
+}
+
+int CommandLine::openAndRun(const Command &command, const Settings &settings)
+{
+    SerialLine line;
+    if (!line.open(settings.port, settings.baud)) {
+        m_console.complain(QString("cannot open %1: %2").arg(settings.port, line.errorString()));
+        if (line.openError() == QSerialPort::PermissionError)
+            m_console.hint("Serial ports belong to the dialout group: sudo adduser $USER dialout, then log in again.");
+        return PortError;
+    }
+    ModbusMaster master(line);
+    master.timeoutMs = settings.timeoutMs;
+    master.retries = settings.retries;
+    master.verbose = settings.verbose;
+    Commands commands(&master, m_console);
+    return (commands.*command.run)(settings);
+}
+
+const CommandLine::Command *CommandLine::command(const QString &name) const
+{
+    for (const Command &c : m_commands) {
+        if (c.name == name)
+            return &c;
+    }
+    return nullptr;
+}
+
+QString CommandLine::names() const
+{
+    QStringList all;
+    for (const Command &c : m_commands)
+        all << c.name;
+    return all.join(", ");
+}
+
+int CommandLine::usage(const QString &message)
+{
+    m_console.complain(message);
+    m_console.hint("See morvane-cli --help.");
+    return UsageError;
+}
+
+int CommandLine::print(const QString &text)
+{
+    return finish(m_console.print(text) ? Done : OutputError);
+}
+
+// A signal that came ends the run with its own code, whatever the command did.
+int CommandLine::finish(int exitCode) const
+{
+    return Interrupt::signal() ? Interrupt::exitCode() : exitCode;
+}
+
+QString CommandLine::parseError(const Command &command, const QCommandLineParser &parser) const
+{
+    for (const QString &name : parser.unknownOptionNames()) {
+        bool number = false;
+        name.toDouble(&number);
+        Settings ignored;
+        if (number)
+            return takeArgument(command, '-' + name, &ignored);
+    }
+    return parser.errorText();
+}
+
+QString CommandLine::take(const Command &command, const QCommandLineParser &parser, Settings *settings) const
+{
+    const QStringList values = parser.positionalArguments();
+    if (command.argument.isEmpty() && !values.isEmpty())
+        return command.name + " takes no values, not " + values.join(' ');
+    if (!command.argument.isEmpty() && values.size() != 1)
+        return QString("%1 takes one value, %2").arg(command.name, command.argument);
+    if (!command.argument.isEmpty()) {
+        const QString error = takeArgument(command, values[0], settings);
+        if (!error.isEmpty())
+            return error;
+    }
+    for (const QCommandLineOption &option : command.options) {
+        const QString name = option.names().constLast();
+        if (parser.isSet(name)) {
+            const QString error = takeOption(name, parser.value(name), settings);
+            if (!error.isEmpty())
+                return error;
+        } else if (name == "port") {
+            return command.name + " needs --port: a path, or a name such as ttyUSB0";
+        } else if (name == "address") {
+            return QString("%1 needs --address, %2 to %3").arg(command.name).arg(ModbusFrame::MinAddress).arg(ModbusFrame::MaxAddress);
+        }
+    }
+    if (settings->scan && !settings->retriesGiven)
+        settings->retries = 0;
+    if (settings->watchSeconds > 0 && !parser.isSet("count"))
+        settings->count = INT_MAX;
+    return QString();
+}
+
+QString CommandLine::takeArgument(const Command &command, const QString &value, Settings *settings) const
+{
+    if (command.argument == "NEW" && !integer(value, ModbusFrame::MinAddress, ModbusFrame::MaxAddress, &settings->value))
+        return QString("the module's address is %1 to %2, not %3").arg(ModbusFrame::MinAddress).arg(ModbusFrame::MaxAddress).arg(value);
+    if (command.argument == "RATE")
+        return moduleSpeed(command.name, value, &settings->value);
+    if (command.argument.isEmpty())
+        return command.name + " takes no values, not " + value;
+    return QString();
+}
+
+QString CommandLine::takeOption(const QString &name, const QString &value, Settings *settings) const
+{
+    const QString option = "--" + name;
+    if (name == "port") {
+        settings->port = portPath(value);
+        return value.isEmpty() ? "--port takes a path, or a name such as ttyUSB0; it is empty" : QString();
+    }
+    if (name == "baud") {
+        settings->baudGiven = true;
+        return moduleSpeed(option, value, &settings->baud);
+    }
+    if (name == "timeout" && !integer(value, 1, MaxTimeoutMs, &settings->timeoutMs))
+        return QString("--timeout takes 1 to %1 ms, not %2").arg(MaxTimeoutMs).arg(value);
+    if (name == "retries") {
+        settings->retriesGiven = true;
+        if (!integer(value, 0, MaxRetries, &settings->retries))
+            return range(option, 0, MaxRetries, value);
+    }
+    if (name == "address" && !integer(value, ModbusFrame::MinAddress, ModbusFrame::MaxAddress, &settings->address))
+        return range(option, ModbusFrame::MinAddress, ModbusFrame::MaxAddress, value);
+    if (name == "count" && !integer(value, 1, INT_MAX, &settings->count))
+        return range(option, 1, INT_MAX, value);
+    if (name == "watch") {
+        bool ok = false;
+        settings->watchSeconds = value.toDouble(&ok);
+        if (!ok || !std::isfinite(settings->watchSeconds) || settings->watchSeconds <= 0
+            || settings->watchSeconds > MaxWatchSeconds)
+            return QString("--watch takes seconds, more than 0 and at most %1 (a day), not %2").arg(MaxWatchSeconds).arg(value);
+    }
+    if (name == "format") {
+        const QStringList formats = {"text", "csv", "json"};
+        if (!formats.contains(value))
+            return "--format is text, csv or json, not " + value;
+        settings->format = Settings::Format(formats.indexOf(value));
+    }
+    if (name == "verbose")
+        settings->verbose = true;
+    if (name == "scan")
+        settings->scan = true;
+    if (name == "probe")
+        settings->probe = true;
+    return QString();
+}
+
+QString CommandLine::help(const Command &command) const
+{
+    QString text = "Usage: " + synopsis(command) + '\n' + wrapped(command.summary, 0).join('\n') + "\n\nOptions:\n";
+    for (const QCommandLineOption &option : command.options)
+        text += optionHelp(option);
+    return text + optionHelp(helpOption);
+}
+
+// Every command, the options only it takes, then the options several take.
+QString CommandLine::overview() const
+{
+    QMap<QString, QStringList> takers;
+    for (const Command &c : m_commands) {
+        for (const QCommandLineOption &option : c.options)
+            takers[option.names().constLast()] << c.name;
+    }
+    QString text = "Usage: morvane-cli COMMAND [options]\n"
+                   "Finds, reads and sets up a temperature and humidity sensor module (Modbus RTU)\n"
+                   "on a serial line. morvane-cli COMMAND --help shows one command.\n\nCommands:\n";
+    for (const Command &c : m_commands)
+        text += entry(synopsis(c), c.summary);
+    QString shared;
+    QStringList sharers;
+    for (const Command &c : m_commands) {
+        QString own;
+        for (const QCommandLineOption &option : c.options) {
+            const QStringList &who = takers[option.names().constLast()];
+            if (who.size() == 1)
+                own += optionHelp(option);
+            else if (who.constFirst() == c.name)
+                shared += optionHelp(option);
+            if (who.size() > 1)
+                sharers = who;
+        }
+        if (!own.isEmpty())
+            text += "\nOptions of " + c.name + ":\n" + own;
+    }
+    const QString last = sharers.takeLast();
+    text += "\nOptions of " + sharers.join(", ") + " and " + last + ":\n" + shared;
+    text += "\nOptions:\n" + optionHelp(helpOption) + optionHelp(QCommandLineOption("version", "Show the version."));
+    return text + "\nExit status:\n"
+                  "  0    done\n"
+                  "  1    the module did not answer, refused (the exception is named), or\n"
+                  "       reported an address no module can have\n"
+                  "  2    usage error; nothing went on the line\n"
+                  "  3    the port cannot be opened (with the system's reason), or it failed\n"
+                  "  4    standard output cannot be written (a full disk, a closed pipe)\n"
+                  "  130  ended by SIGINT (Ctrl-C); 143 ended by SIGTERM";
+}

@@ -1,0 +1,30 @@
+#ifndef SETTINGS_H
+#define SETTINGS_H
+
+#include <QString>
+
+// Exit codes of morvane-cli; a signal gives 128 + its number (130, 143).
+enum ExitCode { Done = 0, Failed = 1, UsageError = 2, PortError = 3, OutputError = 4 };
+
+// A command's arguments and options, parsed and checked once.
+struct Settings
+{
+    enum Format { Text, Csv, Json };
+
+    QString port;              // the path to open
+    int baud = 9600;
+    bool baudGiven = false;    // find: only this speed
+    int timeoutMs = 500;
+    int retries = 2;
+    bool retriesGiven = false;
+    bool verbose = false;
+    bool scan = false;
+    bool probe = false;
+    int address = 0;           // read: the module's address
+    double watchSeconds = 0;   // read: 0 for once
+    int count = 1;
+    Format format = Text;
+    int value = 0;             // set-address NEW, set-baud RATE
+};
+
+#endif // SETTINGS_H
