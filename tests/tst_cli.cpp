@@ -1,17 +1,29 @@
-// morvane-cli against morvane-sim on a pseudo-terminal, and against the test
-// playing a module that refuses.
+// morvane-cli as a whole: against morvane-sim end to end, and what only a
+// process shows: signals, output errors, a port that vanishes and comes back.
 #include "testsupport.h"
 
 #include <QtTest>
 
-static QProcess *startCli(const QString &arguments, const QString &port)
+#include <csignal>
+
+// One run of the CLI: its arguments (--port added), exit code, and a pattern
+// its standard output and error together must match.
+struct Run
+{
+    QString arguments;
+    int exitCode;
+    QString pattern;
+};
+Q_DECLARE_METATYPE(QList<Run>)
+
+// With SIGPIPE ignored, as under systemd: a closed pipe is a write error.
+static void startCli(QProcess &cli, const QString &arguments, const QString &port,
+                     const QString &how = "exec \"$0\" \"$@\"")
 {
     QStringList args = arguments.split(' ', Qt::SkipEmptyParts);
-    if (!args.contains("--port"))
+    if (!args.contains("--port") && args.value(0) != "ports")
         args << "--port" << port;
-    auto *cli = new QProcess;
-    cli->start(MORVANE_CLI, args);
-    return cli;
+    cli.start("bash", QStringList{"-c", "trap '' PIPE; " + how, MORVANE_CLI} + args);
 }
 
 class CliTest : public QObject
@@ -19,70 +31,146 @@ class CliTest : public QObject
     Q_OBJECT
 
 private slots:
-    // Each row: the simulator's options, then runs of "arguments | exit code |
-    // pattern its standard output must match", one after another.
-    void commands_data()
+    void endToEnd_data()
     {
         QTest::addColumn<QString>("sim");
-        QTest::addColumn<QStringList>("runs");
+        QTest::addColumn<QList<Run>>("runs");
         for (const char *baud : {"1200", "2400", "4800", "9600", "19200"})
             QTest::addRow("find at %s", baud) << QString("--address 7 --baud %1").arg(baud)
-                                              << QStringList{QString("find | 0 | ^address 7 at %1 bit/s\n$").arg(baud)};
+                << QList<Run>{{"find --timeout 100", 0, QString("^address 7 at %1 bit/s\n$").arg(baud)}};
         QTest::newRow("find --scan") << "--address 200 --baud 19200"
-                                     << QStringList{"find --scan --baud 19200 --timeout 30 | 0 | ^address 200 at 19200 bit/s\n$"};
+            << QList<Run>{{"find --scan --baud 19200 --timeout 30", 0, "^address 200 at 19200 bit/s\n$"}};
         QTest::newRow("read, three formats") << "--address 3 --temperature -12.3 --humidity 87.6 --dew-point -13.9"
-            << QStringList{"read --address 3 | 0 | ^temperature -12.3 °C, humidity 87.6 %RH, dew point -13.9 °C\n$",
-                           "read --address 3 --format csv --watch 0.2 --count 3 | 0 | "
+            << QList<Run>{{"read --address 3", 0, "^temperature -12.3 °C, humidity 87.6 %RH, dew point -13.9 °C\n$"},
+                          {"read --address 3 --format csv --watch 0.2 --count 3", 0,
                            "^time,address,temperature_c,humidity_rh,dew_point_c,status\n"
-                           "(\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d(Z|[+-]\\d\\d:\\d\\d),3,-12.3,87.6,-13.9,ok\n){3}$",
-                           "read --address 3 --format json | 0 | \"temperature\":-12.3",
-                           "read --address 4 --timeout 100 | 1 | no answer"};
+                           "(\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}(Z|[+-]\\d\\d:\\d\\d),3,-12.3,87.6,-13.9,ok\n){3}$"},
+                          {"read --address 3 --format json", 0, "^\\{.*\"temperature\":-12.3.*\"time\":\"[^\"]+\\.\\d{3}"},
+                          {"read --address 4 --timeout 100", 1, "^address 4: no answer\n$"}};
         QTest::newRow("large values") << "--temperature 3276.7 --humidity 6553.5 --dew-point -3276.8"
-            << QStringList{"read --address 1 | 0 | temperature 3276.7 °C, humidity 6553.5 %RH, dew point -3276.8 °C"};
+            << QList<Run>{{"read --address 1", 0, "temperature 3276.7 °C, humidity 6553.5 %RH, dew point -3276.8 °C"}};
         QTest::newRow("set-address, then read") << "--address 5"
-            << QStringList{"set-address 12 | 0 | ^address 5 → 12\n$", "read --address 12 | 0 | ^temperature"};
+            << QList<Run>{{"set-address 12", 0, "^address 5 → 12\n$"}, {"read --address 12", 0, "^temperature"}};
         QTest::newRow("set-baud, then find") << "--address 5"
-            << QStringList{"set-baud 19200 | 0 | ^address 5: 9600 → 19200 bit/s\n$", "find | 0 | ^address 5 at 19200 bit/s"};
-        // Nothing goes on the line for a value the module cannot take.
+            << QList<Run>{{"set-baud 19200", 0, "^address 5: 9600 → 19200 bit/s\n$"},
+                          {"find --timeout 100", 0, "^address 5 at 19200 bit/s"}};
+        QTest::newRow("a stray byte before every reply") << "--noise 1 --address 3"
+            << QList<Run>{{"read --address 3 --format csv --watch 0.05 --count 5 --retries 0", 0, "^time.*\n(.*,ok\n){5}$"}};
+        QTest::newRow("late answers are nobody's") << "--address 7 --delay-ms 300"
+            << QList<Run>{{"find --timeout 250 --retries 0", 1, "^morvane-cli: no module answered at 9600, 19200, 4800, 2400, 1200 bit/s\n$"}};
+        // Nothing goes on the line for a value the module cannot take, nor for help.
         QTest::newRow("refused before sending") << "--address 5 --verbose"
-            << QStringList{"set-address 0 | 2 | ^$", "set-address 248 | 2 | ^$", "set-baud 38400 | 2 | ^$",
-                           "read --port /nonexistent/tty --address 1 | 3 | ^$"};
+            << QList<Run>{{"set-address 0", 2, "address is 1 to 247, not 0\n"},
+                          {"set-baud -9600", 2, "set-baud: the module runs at 1200, .* or 19200 bit/s, not -9600\n"},
+                          {"read --address 1 --baud 12345", 2, "--baud: the module runs at .*, not 12345\n"},
+                          {"read --address 1 --timeout 600001", 2, "--timeout takes 1 to 600000 ms, not 600001\n"},
+                          {"read --address 1 --watch nan", 2, "--watch takes seconds, more than 0 and at most 86400"},
+                          {"read --address 1 --count 99999999999", 2, "--count takes 1 to 2147483647, not 99999999999"},
+                          {"set-address 9 --help", 0, "^Usage: morvane-cli set-address NEW \\[options\\]\n"},
+                          {"set-address 9 --help-all", 2, "Unknown option 'help-all'"},
+                          {"ports extra", 2, "ports takes no values, not extra"},
+                          {"read --port /nonexistent/tty --address 1", 3, "^morvane-cli: cannot open /nonexistent/tty: \\S"}};
         // Every value shown is the one sent, however many tries it takes.
         QTest::newRow("bad line") << "--drop 0.3 --corrupt 0.2 --seed 5 --temperature 21.5 --humidity 40 --dew-point 7.3"
-            << QStringList{"read --address 1 --format csv --watch 0.05 --count 20 --retries 5 | 0 | "
-                           "^time,.*\n(\\S+,1,(21.5,40.0,7.3,ok|,,,no answer)\n){20}$"};
+            << QList<Run>{{"read --address 1 --format csv --watch 0.05 --count 20 --retries 5 --timeout 100", 0,
+                           "^time,.*\n(\\S+,1,(21.5,40.0,7.3,ok|,,,no answer)\n){20}$"}};
     }
 
-    void commands()
+    void endToEnd()
     {
         QFETCH(QString, sim);
-        QFETCH(QStringList, runs);
+        QFETCH(QList<Run>, runs);
         SimProcess module(sim.split(' ', Qt::SkipEmptyParts));
-        for (const QString &run : runs) {
-            const QStringList parts = run.split(" | ");
-            QScopedPointer<QProcess> cli(startCli(parts[0], module.path()));
-            QVERIFY(cli->waitForFinished(60000));
-            const QString out = QString::fromUtf8(cli->readAllStandardOutput());
-            const QString why = parts[0] + ":\n" + out + cli->readAllStandardError();
-            QVERIFY2(cli->exitCode() == parts[1].toInt(), qPrintable(why));
-            QVERIFY2(QRegularExpression(parts[2]).match(out).hasMatch(), qPrintable(why));
-            for (const QString &line : out.split('\n', Qt::SkipEmptyParts))
-                QVERIFY(!parts[0].contains("json") || QJsonDocument::fromJson(line.toUtf8()).isObject());
+        for (const Run &run : runs) {
+            QProcess cli;
+            cli.setProcessChannelMode(QProcess::MergedChannels);
+            startCli(cli, run.arguments, module.path());
+            QVERIFY(cli.waitForFinished(60000));
+            const QString out = QString::fromUtf8(cli.readAll());
+            const QString why = run.arguments + ":\n" + out;
+            QVERIFY2(cli.exitCode() == run.exitCode, qPrintable(why));
+            QVERIFY2(QRegularExpression(run.pattern).match(out).hasMatch(), qPrintable(why));
         }
         if (QTest::currentDataTag() == QString("refused before sending"))
             QVERIFY(module.output().filter("->RX").isEmpty());
     }
 
-    // A reply from another module is not the answer; the refusal is.
-    void exceptionNamed()
+    // A signal in the middle of a wait ends the CLI at once with 128 + the
+    // signal, what it printed complete. requests: to see before the signal.
+    void signalEndsIt_data()
     {
-        Pty pty;
-        QScopedPointer<QProcess> cli(startCli("read --address 7", pty.slavePath()));
-        QTRY_COMPARE(pty.received(), fromHex("07 03 00 00 00 03 05 AD"));
-        pty.write(withCrc(fromHex("08 03 06 00 01 00 02 00 03")) + withCrc(fromHex("07 83 02")));
-        QVERIFY(cli->waitForFinished(10000));
-        QCOMPARE(cli->exitCode(), 1);
-        QCOMPARE(cli->readAllStandardOutput(), QByteArray("address 7: illegal data address\n"));
+        QTest::addColumn<QString>("arguments");
+        QTest::addColumn<int>("requests");
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGINT awaiting a reply") << "read --address 4 --timeout 60000" << 1 << SIGINT;
+        QTest::newRow("SIGTERM awaiting a reply") << "read --address 4 --timeout 60000" << 1 << SIGTERM;
+        QTest::newRow("SIGINT in find's speed loop") << "find --baud 1200 --timeout 60000" << 1 << SIGINT;
+        QTest::newRow("SIGTERM in --watch") << "read --address 7 --watch 0.1 --format csv" << 3 << SIGTERM;
+    }
+
+    void signalEndsIt()
+    {
+        QFETCH(QString, arguments);
+        QFETCH(int, requests);
+        QFETCH(int, signal);
+        SimProcess module({"--address", "7", "--verbose"});
+        QProcess cli;
+        startCli(cli, arguments, module.path());
+        QTRY_VERIFY_WITH_TIMEOUT(module.output().filter("->RX").size() >= requests, 20000);
+        ::kill(pid_t(cli.processId()), signal);
+        QVERIFY(cli.waitForFinished(10000));
+        QCOMPARE(cli.exitCode(), 128 + signal);
+        const QByteArray out = cli.readAllStandardOutput();
+        QVERIFY2(out.count('\n') >= requests - 1 && (out.isEmpty() || out.endsWith('\n')), out.constData());
+    }
+
+    void outputErrors_data()
+    {
+        QTest::addColumn<bool>("full");
+        QTest::newRow("/dev/full") << true;
+        QTest::newRow("a pipe closed early") << false;
+    }
+
+    void outputErrors()
+    {
+        QFETCH(bool, full);
+        SimProcess module({"--address", "7"});
+        QProcess cli;
+        if (full)
+            cli.setStandardOutputFile("/dev/full");
+        startCli(cli, "read --address 7 --watch 0.1 --format csv", module.path(),
+                 full ? "exec \"$0\" \"$@\"" : "\"$0\" \"$@\" | head -1; exit ${PIPESTATUS[0]}");
+        QVERIFY(cli.waitForFinished(20000));
+        QCOMPARE(cli.exitCode(), 4);
+        QVERIFY(cli.readAllStandardError().startsWith("morvane-cli: cannot write to standard output: "));
+    }
+
+    // The module's terminal reached through a relative symbolic link: it
+    // vanishes, then a new one appears at the same path, and rows resume.
+    void lostPort()
+    {
+        QTemporaryDir folder;
+        const auto relink = [&](const QString &target) {
+            QVERIFY(QFile::link(target, folder.filePath("new")));
+            QVERIFY(::rename(qPrintable(folder.filePath("new")), qPrintable(folder.filePath("line"))) == 0);
+        };
+        auto module = std::make_unique<SimProcess>(QStringList{"--address", "7"});
+        relink(module->path());
+        QProcess cli;
+        cli.setWorkingDirectory(folder.path());
+        startCli(cli, "read --port line --address 7 --watch 0.2 --format csv --timeout 100 --retries 0", QString());
+        QString out;
+        QTRY_VERIFY_WITH_TIMEOUT((out += cli.readAllStandardOutput()).contains(",ok\n"), 20000);
+        module.reset();
+        QTRY_VERIFY_WITH_TIMEOUT((out += cli.readAllStandardOutput()).contains(",port lost: "), 20000);
+        module = std::make_unique<SimProcess>(QStringList{"--address", "7", "--temperature", "30"});
+        relink(module->path());
+        const QRegularExpression resumed(",,,port lost: [^\n]+\n.*,7,30.0,45.0,16.8,ok\n", QRegularExpression::DotMatchesEverythingOption);
+        QTRY_VERIFY_WITH_TIMEOUT(resumed.match(out += cli.readAllStandardOutput()).hasMatch(), 20000);
+        QVERIFY2(!out.contains("no answer"), qPrintable(out));
+        cli.terminate();
+        QVERIFY(cli.waitForFinished(10000));
+        QCOMPARE(cli.exitCode(), 143);
     }
 };
 

@@ -1,9 +1,280 @@
+// ModbusMaster and the commands against a line that lies on purpose, played
+// on a virtual clock: frames in at given times, verdicts out.
+#include "byteline.h"
+#include "commands.h"
+#include "console.h"
+#include "linetime.h"
+#include "modbusframe.h"
+
 #include <QtTest>
 
-class Placeholder : public QObject
+#include <cstdio>
+
+using Status = ModbusMaster::Status;
+
+// Bytes, an interrupt or a port failure, this long after the n-th request.
+struct Arrival
 {
-    Q_OBJECT
+    enum Kind { Bytes, Interrupt, Failure };
+    int request;
+    double afterMs;
+    QByteArray bytes;
+    Kind kind = Bytes;
+};
+Q_DECLARE_METATYPE(QList<Arrival>)
+Q_DECLARE_METATYPE(ModbusMaster::Status)
+
+class ScriptedLine : public ByteLine
+{
+public:
+    explicit ScriptedLine(const QList<Arrival> &script) : m_script(script) {}
+
+    QList<qint64> writtenAt;
+
+    bool write(const QByteArray &) override
+    {
+        for (const Arrival &a : m_script) {
+            if (a.request == writtenAt.size())
+                m_due.insert(m_clock + qint64(std::ceil(a.afterMs)), a);
+        }
+        writtenAt << m_clock;
+        return m_state != Failed;
+    }
+    Wait read(int ms, QByteArray *bytes) override
+    {
+        if (m_state != Bytes || m_due.isEmpty() || m_due.firstKey() > m_clock + ms) {
+            m_clock += ms;   // once interrupted or failed, every wait says so at its end
+            return m_state == Bytes ? Quiet : m_state;
+        }
+        m_clock = qMax(m_clock, m_due.firstKey());
+        const Arrival next = m_due.first();
+        m_due.erase(m_due.begin());
+        m_state = next.kind == Arrival::Interrupt ? Interrupted : next.kind == Arrival::Failure ? Failed : Bytes;
+        *bytes = next.bytes;
+        return m_state;
+    }
+    bool setBaudRate(int baud) override { m_baud = baud; return true; }
+    int baudRate() const override { return m_baud; }
+    bool reopen() override { return false; }
+    QString errorString() const override { return "unplugged"; }
+    qint64 now() const override { return m_clock; }
+
+private:
+    QList<Arrival> m_script;
+    QMultiMap<qint64, Arrival> m_due;
+    qint64 m_clock = 0;
+    int m_baud = 9600;
+    Wait m_state = Bytes;
 };
 
-QTEST_MAIN(Placeholder)
+// A stream in memory standing in for standard output or error.
+struct Captured
+{
+    char *data = nullptr;
+    size_t size = 0;
+    FILE *file = open_memstream(&data, &size);
+    ~Captured() { fclose(file); free(data); }
+    QString text() { fflush(file); return QString::fromUtf8(data, int(size)); }
+};
+
+static QByteArray frame(const char *hex) { return ModbusFrame::withCrc(QByteArray::fromHex(hex)); }
+static QByteArray addressReply(int from, int value) { return frame(QString::asprintf("%02x0302%04x", from, value).toLatin1()); }
+static const QByteArray answer = frame("070306 00d7 0190 0049");   // 21.5 °C, 40.0 %RH, 7.3 °C
+static const QByteArray other = frame("070306 00c8 0258 0032");    // 20.0, 60.0, 5.0
+static const QVector<quint16> answerValues = {215, 400, 73};
+
+// The frame a byte at a time at the line's speed, the first after ms.
+static QList<Arrival> dribbled(double ms, const QByteArray &bytes, int baud)
+{
+    QList<Arrival> all;
+    for (int i = 0; i < bytes.size(); ++i)
+        all << Arrival{0, ms + i * LineTime::characterMs(baud), bytes.mid(i, 1)};
+    return all;
+}
+
+class MasterTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // What is taken for the answer to the measurement request to address 7,
+    // the pieces coming 1 ms apart. values: the registers, or the exception.
+    void replies_data()
+    {
+        QTest::addColumn<QList<QByteArray>>("pieces");
+        QTest::addColumn<Status>("status");
+        QTest::addColumn<QVector<quint16>>("values");
+        QTest::newRow("the answer") << QList<QByteArray>{answer} << ModbusMaster::Ok << answerValues;
+        QTest::newRow("split in three") << QList<QByteArray>{answer.left(2), answer.mid(2, 6), answer.mid(8)}
+                                        << ModbusMaster::Ok << answerValues;
+        QTest::newRow("junk first") << QList<QByteArray>{"\x07\x03", answer} << ModbusMaster::Ok << answerValues;
+        QTest::newRow("another address, then the answer") << QList<QByteArray>{frame("080306 0001 0002 0003"), answer}
+                                                          << ModbusMaster::Ok << answerValues;
+        QTest::newRow("damaged, then the answer") << QList<QByteArray>{QByteArray(answer).replace(4, 1, "\x01"), answer}
+                                                  << ModbusMaster::Ok << answerValues;
+        QTest::newRow("lying byte count") << QList<QByteArray>{frame("07030a 00d7 0190 0049")} << ModbusMaster::NoAnswer
+                                          << QVector<quint16>{};
+        QTest::newRow("byte count of two registers") << QList<QByteArray>{frame("070304 00d7 0190")}
+                                                     << ModbusMaster::NoAnswer << QVector<quint16>{};
+        QTest::newRow("from another address only") << QList<QByteArray>{frame("080306 00d7 0190 0049")}
+                                                   << ModbusMaster::NoAnswer << QVector<quint16>{};
+        QTest::newRow("exception") << QList<QByteArray>{frame("078302")} << ModbusMaster::Refused << QVector<quint16>{2};
+        QTest::newRow("too short for an exception") << QList<QByteArray>{frame("0783")} << ModbusMaster::NoAnswer
+                                                    << QVector<quint16>{};
+    }
+
+    void replies()
+    {
+        QFETCH(QList<QByteArray>, pieces);
+        QFETCH(Status, status);
+        QFETCH(QVector<quint16>, values);
+        QList<Arrival> script;
+        for (const QByteArray &piece : pieces)
+            script << Arrival{0, 10.0 + script.size(), piece};
+        ScriptedLine line(script);
+        ModbusMaster master(line);
+        master.retries = 0;
+        const ModbusMaster::Outcome outcome = master.exchange(ModbusFrame::measurementRequest(7));
+        QCOMPARE(outcome.status, status);
+        QCOMPARE(status == ModbusMaster::Refused ? QVector<quint16>{quint16(outcome.reply.exceptionCode)}
+                                                 : outcome.reply.registers, values);
+    }
+
+    // The last of these exchanges; endsAt: its end on the line's clock (-1: any).
+    void timing_data()
+    {
+        QTest::addColumn<int>("baud");
+        QTest::addColumn<int>("timeoutMs");
+        QTest::addColumn<int>("retries");
+        QTest::addColumn<int>("exchanges");
+        QTest::addColumn<QList<Arrival>>("script");
+        QTest::addColumn<Status>("status");
+        QTest::addColumn<QVector<quint16>>("values");
+        QTest::addColumn<int>("endsAt");
+        QTest::newRow("every answer late: none taken") << 9600 << 500 << 0 << 2
+            << QList<Arrival>{{0, 700, answer}, {1, 700, other}} << ModbusMaster::NoAnswer << QVector<quint16>{} << -1;
+        QTest::newRow("late answer thrown away, the next taken") << 9600 << 500 << 0 << 2
+            << QList<Arrival>{{0, 700, answer}, {1, 10, other}} << ModbusMaster::Ok << QVector<quint16>{200, 600, 50} << -1;
+        QTest::newRow("retry after a damaged reply") << 9600 << 500 << 1 << 1
+            << QList<Arrival>{{0, 10, answer.left(10) + 'x'}, {1, 10, answer}} << ModbusMaster::Ok << answerValues << -1;
+        // The request takes 74 ms on the wire, then the module has 100 ms to begin.
+        QTest::newRow("reply begun just before the timeout, 1200 bit/s") << 1200 << 100 << 0 << 1
+            << dribbled(172, answer, 1200) << ModbusMaster::Ok << answerValues << -1;
+        QTest::newRow("reply begun just after it") << 1200 << 100 << 0 << 1 << dribbled(176, answer, 1200)
+                                                   << ModbusMaster::NoAnswer << QVector<quint16>{} << 174;
+        QTest::newRow("interrupt in the wait") << 9600 << 5000 << 2 << 1 << QList<Arrival>{{0, 300, {}, Arrival::Interrupt}}
+                                               << ModbusMaster::Interrupted << QVector<quint16>{} << 300;
+        QTest::newRow("interrupt in the drain") << 9600 << 1000 << 2 << 1 << QList<Arrival>{{0, 1500, {}, Arrival::Interrupt}}
+                                                << ModbusMaster::Interrupted << QVector<quint16>{} << 1500;
+        QTest::newRow("port fails in the wait") << 9600 << 5000 << 2 << 1 << QList<Arrival>{{0, 50, {}, Arrival::Failure}}
+                                                << ModbusMaster::PortLost << QVector<quint16>{} << 50;
+    }
+
+    void timing()
+    {
+        QFETCH(int, baud);
+        QFETCH(int, timeoutMs);
+        QFETCH(int, retries);
+        QFETCH(int, exchanges);
+        QFETCH(QList<Arrival>, script);
+        ScriptedLine line(script);
+        line.setBaudRate(baud);
+        ModbusMaster master(line);
+        master.timeoutMs = timeoutMs;
+        master.retries = retries;
+        ModbusMaster::Outcome outcome;
+        for (int i = 0; i < exchanges; ++i)
+            outcome = master.exchange(ModbusFrame::measurementRequest(7));
+        QTEST(outcome.status, "status");
+        QTEST(outcome.reply.registers, "values");
+        QFETCH(int, endsAt);
+        QVERIFY2(endsAt < 0 || line.now() == endsAt, qPrintable(QString::number(line.now())));
+    }
+
+    // A command against the line, timeout 100 ms and no retries: its exit
+    // code, its standard output, and a piece of its standard error.
+    void commands_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<int>("value");
+        QTest::addColumn<QList<Arrival>>("script");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("out");
+        QTest::addColumn<QString>("err");
+        const Arrival at5{0, 5, addressReply(5, 5)};
+        QTest::newRow("set-address, echo from its own address") << "set-address" << 12
+            << QList<Arrival>{at5, {1, 5, frame("05060100000c")}, {2, 5, addressReply(12, 12)}} << 0 << "address 5 → 12\n" << "";
+        QTest::newRow("set-address, echo from address 0") << "set-address" << 12
+            << QList<Arrival>{at5, {1, 5, ModbusFrame::addressWrite(12)}, {2, 5, addressReply(12, 12)}} << 0 << "address 5 → 12\n" << "";
+        QTest::newRow("set-address, echo from another address") << "set-address" << 12
+            << QList<Arrival>{at5, {1, 5, frame("09060100000c")}, {2, 5, at5.bytes}} << 1 << ""
+            << "did not echo the write; the module reads back address 5";
+        QTest::newRow("set-address, register 0x0107") << "set-address" << 12 << QList<Arrival>{{0, 5, addressReply(7, 0x0107)}}
+                                                      << 1 << "" << "reports address 263,";
+        QTest::newRow("set-address, register 0") << "set-address" << 12 << QList<Arrival>{{0, 5, addressReply(0, 0)}} << 1 << ""
+                                                 << "reports address 0,";
+        QTest::newRow("find, register 250") << "find" << 0 << QList<Arrival>{{0, 5, addressReply(0, 250)}} << 1 << ""
+                                            << "the module at 9600 bit/s reports address 250,";
+        QTest::newRow("find, a refusal") << "find" << 0 << QList<Arrival>{{0, 5, frame("008302")}} << 1 << ""
+                                         << "the module at 9600 bit/s refused: illegal data address";
+        QTest::newRow("find, at the third speed") << "find" << 0 << QList<Arrival>{{2, 5, addressReply(7, 7)}} << 0
+                                                  << "address 7 at 4800 bit/s\n" << "";
+        QTest::newRow("find, nobody") << "find" << 0 << QList<Arrival>{} << 1 << ""
+                                      << "no module answered at 9600, 19200, 4800, 2400, 1200 bit/s";
+        QTest::newRow("set-baud, echo lost, there at the new speed") << "set-baud" << 19200
+            << QList<Arrival>{at5, {2, 5, at5.bytes}} << 0 << "address 5: 9600 → 19200 bit/s\n"
+            << "did not echo the write, but answers at 19200 bit/s";
+        QTest::newRow("set-baud, echo lost, gone") << "set-baud" << 19200 << QList<Arrival>{at5} << 1 << ""
+            << "did not echo the write and does not answer at 19200 bit/s; it was last seen as address 5 at "
+               "9600 bit/s (morvane-cli find looks at every speed)";
+        QTest::newRow("read, port lost") << "read" << 0 << QList<Arrival>{{0, 5, {}, Arrival::Failure}} << 3
+                                         << "address 7: port lost: unplugged\n" << "";
+    }
+
+    void commands()
+    {
+        QFETCH(QString, command);
+        QFETCH(QList<Arrival>, script);
+        const QMap<QString, int (Commands::*)(const Settings &)> run = {
+            {"find", &Commands::find}, {"read", &Commands::read},
+            {"set-address", &Commands::setAddress}, {"set-baud", &Commands::setBaud}};
+        Settings settings;
+        QFETCH(int, value);
+        settings.value = value;
+        settings.address = 7;
+        ScriptedLine line(script);
+        ModbusMaster master(line);
+        master.timeoutMs = 100;
+        master.retries = 0;
+        Captured out, errors;
+        Console console(out.file, errors.file);
+        Commands commands(&master, console);
+        QTEST((commands.*run[command])(settings), "exitCode");
+        QTEST(out.text(), "out");
+        QFETCH(QString, err);
+        QVERIFY2(err.isEmpty() ? errors.text().isEmpty() : errors.text().contains(err), qPrintable(errors.text()));
+    }
+
+    // After an outage of six seconds the readings keep to their slots: no
+    // two requests in one second.
+    void watchKeepsItsRhythm()
+    {
+        ScriptedLine line({{1, 5, answer}, {2, 5, answer}, {3, 5, answer}});
+        ModbusMaster master(line);
+        master.timeoutMs = 3000;
+        master.retries = 0;
+        Settings settings;
+        settings.address = 7;
+        settings.watchSeconds = 1;
+        settings.count = 4;
+        Captured out;
+        Console console(out.file);
+        QCOMPARE(Commands(&master, console).read(settings), 0);
+        QCOMPARE(out.text().count('\n'), 4);
+        for (int i = 1; i < line.writtenAt.size(); ++i)
+            QVERIFY2(line.writtenAt[i] / 1000 > line.writtenAt[i - 1] / 1000, qPrintable(QString::number(line.writtenAt[i])));
+    }
+};
+
+QTEST_GUILESS_MAIN(MasterTest)
 #include "tst_master.moc"
