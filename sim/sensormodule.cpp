@@ -2,18 +2,17 @@
 
 #include "modbusframe.h"
 
-#include <QList>
-#include <QPair>
+#include <QVector>
 
 #include <cmath>
 
 using namespace ModbusFrame;
 
 namespace {
-void appendWord(QByteArray &frame, quint16 value)
-{
-    frame.append(char(value >> 8)).append(char(value & 0xFF));
-}
+const int MaxReadCount = 125;             // registers in one read, as Modbus allows
+const int MaxWriteCount = 123;            // likewise in one multiple write
+const int MultipleWriteOverhead = 9;      // address to byte count, and the check value
+const int ByteCountAt = 6;                // in a multiple write
 }
 
 double SensorModule::magnusDewPoint(double celsius, double relativeHumidity)
@@ -23,100 +22,119 @@ double SensorModule::magnusDewPoint(double celsius, double relativeHumidity)
     return b * gamma / (a - gamma);
 }
 
+QByteArray SensorModule::handle(const QByteArray &request)
+{
+    if (!crcMatches(request))
+        return QByteArray();   // a real module ignores what it cannot trust
+    const int to = quint8(request.at(0));
+    if (to != address && to != BroadcastAddress)
+        return QByteArray();
+    switch (quint8(request.at(1))) {
+    case ReadHoldingRegisters:
+        return read(request);
+    case WriteSingleRegister:
+    case WriteMultipleRegisters:
+        return write(request);
+    default:
+        return refusal(request, IllegalFunction);
+    }
+}
+
+QByteArray SensorModule::read(const QByteArray &request) const
+{
+    if (request.size() != RequestLength)
+        return QByteArray();
+    const int start = word(request, 2), count = word(request, 4);
+    if (count < 1 || count > MaxReadCount)
+        return refusal(request, IllegalDataValue);
+    QByteArray reply;
+    reply.append(char(replyAddress(request, false))).append(char(ReadHoldingRegisters)).append(char(2 * count));
+    for (int reg = start; reg < start + count; ++reg) {
+        quint16 value;
+        if (!readRegister(reg, &value))
+            return refusal(request, IllegalDataAddress);
+        reply.append(char(value >> 8)).append(char(value & 0xFF));
+    }
+    return withCrc(reply);
+}
+
+QByteArray SensorModule::write(const QByteArray &request)
+{
+    const quint8 function = quint8(request.at(1));
+    QVector<Write> writes;
+    if (function == WriteSingleRegister) {
+        if (request.size() != RequestLength)
+            return QByteArray();
+        writes.append({word(request, 2), word(request, 4)});
+    } else {
+        // The length is checked before any field beyond the function is read.
+        if (request.size() < MultipleWriteOverhead + 2)
+            return refusal(request, IllegalDataValue);
+        const int start = word(request, 2), count = word(request, 4), bytes = quint8(request.at(ByteCountAt));
+        if (count < 1 || count > MaxWriteCount || bytes != 2 * count || request.size() != MultipleWriteOverhead + bytes)
+            return refusal(request, IllegalDataValue);
+        for (int i = 0; i < count; ++i)
+            writes.append({start + i, word(request, ByteCountAt + 1 + 2 * i)});
+    }
+
+    // The whole write is checked before any of it is applied: a refusal
+    // means nothing was written.
+    for (const Write &w : writes) {
+        if (w.reg != AddressRegister && w.reg != BaudRegister)
+            return refusal(request, IllegalDataAddress);
+    }
+    for (const Write &w : writes) {
+        if (!valueAllowed(w))
+            return refusal(request, IllegalDataValue);
+    }
+    const quint8 from = replyAddress(request, function == WriteSingleRegister);
+    for (const Write &w : writes)
+        apply(w);
+    // A single write is echoed; a multiple write answers start and count.
+    return function == WriteSingleRegister ? ModbusFrame::request(from, function, writes[0].reg, writes[0].value)
+                                           : ModbusFrame::request(from, function, word(request, 2), word(request, 4));
+}
+
 bool SensorModule::readRegister(int reg, quint16 *value) const
 {
     switch (reg) {
-    case 0x0000: *value = quint16(temperature); return true;
-    case 0x0001: *value = humidity; return true;
-    case 0x0002: *value = quint16(dewPoint); return true;
+    case TemperatureRegister: *value = quint16(temperature); return true;
+    case HumidityRegister: *value = humidity; return true;
+    case DewPointRegister: *value = quint16(dewPoint); return true;
     case AddressRegister: *value = quint16(address); return true;
     case BaudRegister: *value = quint16(baudCode); return true;
     default: return false;
     }
 }
 
-QByteArray SensorModule::exception(quint8 function, quint8 code) const
+bool SensorModule::valueAllowed(const Write &w)
 {
-    return ModbusFrame::exception(quint8(address), function, code);
+    if (w.reg == AddressRegister)
+        return w.value >= MinAddress && w.value <= MaxAddress;
+    return baudForCode(w.value) != 0;
 }
 
-SensorModule::Answer SensorModule::handle(const QByteArray &frame) const
+void SensorModule::apply(const Write &w)
 {
-    Answer answer;
-    if (!crcMatches(frame))
-        return answer;   // a real slave ignores what it cannot trust
-    const int slave = quint8(frame.at(0));
-    if (slave != address && slave != 0)
-        return answer;
+    if (w.reg == AddressRegister)
+        address = w.value;
+    else
+        baudCode = w.value;
+}
 
-    const quint8 function = quint8(frame.at(1));
-    const int pduLength = frame.size() - 4;   // without address, function and check value
-    if (function == 0x03) {
-        if (pduLength != 4)
-            return answer;
-        const int start = word(frame, 2), count = word(frame, 4);
-        if (count < 1 || count > 125) {
-            answer.reply = exception(function, IllegalDataValue);
-            return answer;
-        }
-        QByteArray reply;
-        reply.append(char(address)).append(char(function)).append(char(count * 2));
-        for (int reg = start; reg < start + count; ++reg) {
-            quint16 value;
-            // Reads stay within one block: 0x0000-0x0002 or 0x0100-0x0101.
-            if (!readRegister(reg, &value) || (reg >> 8) != (start >> 8)) {
-                answer.reply = exception(function, IllegalDataAddress);
-                return answer;
-            }
-            appendWord(reply, value);
-        }
-        answer.reply = withCrc(reply);
-        return answer;
+quint8 SensorModule::replyAddress(const QByteArray &request, bool successfulSingleWrite) const
+{
+    if (quint8(request.at(0)) != BroadcastAddress)
+        return quint8(address);
+    switch (echoAddress) {
+    case Own: return quint8(address);
+    case Zero: return BroadcastAddress;
+    case Mixed: break;
     }
+    return successfulSingleWrite ? BroadcastAddress : quint8(address);
+}
 
-    QList<QPair<int, int>> writes;   // register, value
-    if (function == 0x06) {
-        if (pduLength != 4)
-            return answer;
-        writes.append({word(frame, 2), word(frame, 4)});
-    } else if (function == 0x10) {
-        const int start = word(frame, 2), count = word(frame, 4), bytes = quint8(frame.at(6));
-        if (count < 1 || count > 123 || bytes != 2 * count || pduLength != 5 + bytes) {
-            answer.reply = exception(function, IllegalDataValue);
-            return answer;
-        }
-        for (int i = 0; i < count; ++i)
-            writes.append({start + i, word(frame, 7 + 2 * i)});
-    } else {
-        answer.reply = exception(function, IllegalFunction);
-        return answer;
-    }
-
-    for (const auto &w : writes) {
-        if (w.first != AddressRegister && w.first != BaudRegister) {
-            answer.reply = exception(function, IllegalDataAddress);
-            return answer;
-        }
-    }
-    for (const auto &w : writes) {
-        const bool valid = w.first == AddressRegister ? (w.second >= 1 && w.second <= 247)
-                                                      : baudForCode(w.second) != 0;
-        if (!valid) {
-            answer.reply = exception(function, IllegalDataValue);
-            return answer;
-        }
-        if (w.first == AddressRegister)
-            answer.newAddress = w.second;
-        else
-            answer.newBaudCode = w.second;
-    }
-    // A single write is echoed; a multiple write answers start and count.
-    if (function == 0x06) {
-        answer.reply = frame;
-    } else {
-        QByteArray reply = frame.left(6);
-        reply[0] = char(address);
-        answer.reply = withCrc(reply);
-    }
-    return answer;
+QByteArray SensorModule::refusal(const QByteArray &request, quint8 code) const
+{
+    return exception(replyAddress(request, false), quint8(request.at(1)), code);
 }

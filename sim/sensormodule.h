@@ -9,26 +9,39 @@
 class SensorModule
 {
 public:
-    struct Answer
-    {
-        QByteArray reply;        // empty: stay silent
-        int newAddress = 0;      // applies once the reply has gone out
-        int newBaudCode = 0;     // likewise; 1..5
-    };
+    // The address on replies to requests sent through address 0. Modules of
+    // this kind differ: most echo a successful single write from 0 and
+    // answer everything else from their own address.
+    enum EchoAddress { Mixed, Own, Zero };
 
     int address = 1;
     int baudCode = 4;            // 9600
     qint16 temperature = 235;    // tenths of a degree Celsius
     quint16 humidity = 450;      // tenths of a percent
     qint16 dewPoint = 0;
+    EchoAddress echoAddress = Mixed;
 
-    Answer handle(const QByteArray &frame) const;
+    // The reply to a request (empty: stay silent). A write that is answered
+    // has been applied; one that is refused has changed nothing. The reply
+    // goes out at the address and speed the request came with.
+    QByteArray handle(const QByteArray &request);
 
     static double magnusDewPoint(double celsius, double relativeHumidity);
 
 private:
-    QByteArray exception(quint8 function, quint8 code) const;
+    struct Write
+    {
+        int reg;
+        quint16 value;
+    };
+
+    QByteArray read(const QByteArray &request) const;
+    QByteArray write(const QByteArray &request);
     bool readRegister(int reg, quint16 *value) const;
+    static bool valueAllowed(const Write &w);
+    void apply(const Write &w);
+    quint8 replyAddress(const QByteArray &request, bool successfulSingleWrite) const;
+    QByteArray refusal(const QByteArray &request, quint8 code) const;
 };
 
 #endif // SENSORMODULE_H

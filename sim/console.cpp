@@ -1,0 +1,21 @@
+#include "console.h"
+
+#include <poll.h>
+#include <unistd.h>
+
+void Console::print(const QString &line)
+{
+    QByteArray bytes = line.toLocal8Bit() + '\n';
+    if (m_dropped > 0)
+        bytes.prepend(QString("morvane-sim: %1 lines not shown, nobody was reading\n").arg(m_dropped).toLocal8Bit());
+    // A reader with room for one more buffer takes a line this short
+    // whole: the write does not wait. A reader that is gone gets the write
+    // all the same, and with it the usual SIGPIPE.
+    struct pollfd room = {m_fd, POLLOUT, 0};
+    if (::poll(&room, 1, 0) == 1 && (room.revents & (POLLOUT | POLLERR))
+        && ::write(m_fd, bytes.constData(), size_t(bytes.size())) == bytes.size()) {
+        m_dropped = 0;
+    } else {
+        ++m_dropped;
+    }
+}

@@ -1,0 +1,20 @@
+#ifndef CONSOLE_H
+#define CONSOLE_H
+
+#include <QString>
+
+// Standard output or standard error for lines that must never hold the
+// simulator up. A line the reader has no room for (a pipe nobody reads) is
+// dropped and counted; the count goes out before the next line that fits.
+class Console
+{
+public:
+    explicit Console(int fd) : m_fd(fd) {}
+    void print(const QString &line);
+
+private:
+    int m_fd;
+    int m_dropped = 0;
+};
+
+#endif // CONSOLE_H
