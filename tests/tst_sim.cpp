@@ -1,12 +1,52 @@
 // morvane-sim against an independent Modbus master (mbpoll); Morvane
 // polling morvane-sim on a bad line for a while, and losing the line
-// altogether. MORVANE_SOAK_POLLS (default 30) and MORVANE_SOAK_SEED set the
-// length and the faults of the soak; a long soak may take a day.
+// altogether; the simulator as a process: its exit codes, a master that
+// does not read, a parent that is killed. MORVANE_SOAK_POLLS (default 30)
+// and MORVANE_SOAK_SEED set the length and the faults of the soak; a long
+// soak may take a day.
+#include "oracle.h"
 #include "testsupport.h"
 
 #include <QtTest>
 
+#include <csignal>
+#include <fcntl.h>
 #include <memory>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+// Neither gone nor a zombie nobody has reaped yet.
+static bool running(qint64 pid)
+{
+    QFile stat(QString("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return false;
+    const QString state = QString::fromLatin1(stat.readAll()).section(')', -1).trimmed().left(1);
+    return state != "Z" && state != "X";
+}
+
+// The master's end of the simulator's terminal, raw at 9600 bit/s.
+static int openAsMaster(const QString &path)
+{
+    const int fd = ::open(qPrintable(path), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    struct termios line = {};
+    ::tcgetattr(fd, &line);
+    ::cfmakeraw(&line);
+    ::cfsetspeed(&line, B9600);
+    ::tcsetattr(fd, TCSANOW, &line);
+    return fd;
+}
+
+static QByteArray readAvailable(int fd)
+{
+    QByteArray bytes;
+    char chunk[4096];
+    ssize_t n;
+    while ((n = ::read(fd, chunk, sizeof chunk)) > 0)
+        bytes.append(chunk, int(n));
+    return bytes;
+}
 
 static int soakPolls()
 {
@@ -74,6 +114,94 @@ private slots:
         socat.waitForFinished();
     }
 
+    void usage_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("output");   // a file for standard output, or a pipe
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("address 1.9") << QStringList{"--address", "1.9"} << "" << 2 << "a whole number from 1 to 247";
+        QTest::newRow("temperature nan") << QStringList{"--temperature", "nan"} << "" << 2 << "from -3276.8 to 3276.7";
+        QTest::newRow("no module speed") << QStringList{"--baud", "12345"} << "" << 2 << "1200, 2400, 4800, 9600 or 19200";
+        QTest::newRow("seed too large") << QStringList{"--seed", "4294967296"} << "" << 2 << "from 0 to 4294967295";
+        QTest::newRow("stray argument") << QStringList{"9600"} << "" << 2 << "arguments";
+        QTest::newRow("no such port") << QStringList{"--port", "/nonexistent/tty"} << "" << 3 << "No such file or directory";
+        QTest::newRow("path not printed") << QStringList() << "/dev/full" << 1 << "No space left on device";
+    }
+
+    void usage()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, output);
+        QProcess sim;
+        if (!output.isEmpty())
+            sim.setStandardOutputFile(output);
+        sim.start(MORVANE_SIM, arguments);
+        QVERIFY(sim.waitForFinished(10000));
+        QTEST(sim.exitCode(), "code");
+        const QString said = QString::fromLocal8Bit(sim.readAllStandardError());
+        QFETCH(QString, message);
+        QVERIFY2(said.contains(message), qPrintable(said));
+    }
+
+    // A master that floods the terminal and reads nothing, while nobody
+    // reads the simulator's standard error either: the simulator says so
+    // once, answers when the master reads again, and ends on SIGTERM.
+    void masterNotReading()
+    {
+        QTemporaryDir dir;
+        const QString pipe = dir.filePath("stderr");
+        QVERIFY(::mkfifo(qPrintable(pipe), 0600) == 0);
+        const int unread = ::open(qPrintable(pipe), O_RDWR | O_NONBLOCK);
+        QProcess sim;
+        sim.setStandardErrorFile(pipe);
+        sim.start(MORVANE_SIM, QStringList());
+        while (!sim.canReadLine() && sim.waitForReadyRead(10000)) { }
+        const int master = openAsMaster(QString::fromLocal8Bit(sim.readLine()).trimmed());
+        QVERIFY(master >= 0);
+
+        const QByteArray poll = Oracle::framed("01 03 00 00 00 03");
+        QElapsedTimer clock;
+        clock.start();
+        int sent = 0;
+        while (sent < 50000 && clock.elapsed() < 20000)
+            sent += ::write(master, poll.constData(), size_t(poll.size())) == poll.size();
+        const QByteArray ask = Oracle::framed("01 03 01 00 00 02"), answer = Oracle::framed("01 03 04 00 01 00 04");
+        bool answered = false;
+        const auto askAgain = [&] {
+            answered = readAvailable(master).endsWith(answer);
+            (void)!::write(master, ask.constData(), size_t(ask.size()));
+            return answered;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(answered || askAgain(), 20000);
+
+        sim.terminate();
+        QVERIFY(sim.waitForFinished(10000));
+        QCOMPARE(sim.exitCode(), 0);
+        const QString said = QString::fromLocal8Bit(readAvailable(unread));
+        qInfo("%d requests sent unread; the simulator said:\n%s", sent, qPrintable(said.left(2000)));
+        QVERIFY(said.count("write failed") >= 1 && said.count("write failed") <= 3);
+        ::close(master);
+        ::close(unread);
+    }
+
+    // The simulator's parent is killed outright; the simulator ends too.
+    void exitWithParent()
+    {
+        QProcess parent;
+        parent.start("sh", {"-c", "\"$0\" --exit-with-parent & echo $!; wait", MORVANE_SIM});
+        QString out;
+        QTRY_VERIFY_WITH_TIMEOUT((out += parent.readAll()).count('\n') >= 2, 10000);   // its id and its terminal
+        const qint64 pid = out.split('\n').filter(QRegularExpression("^\\d+$")).value(0).toLongLong();
+        const auto cleanUp = qScopeGuard([pid] {
+            if (pid > 0 && running(pid))
+                ::kill(pid_t(pid), SIGKILL);
+        });
+        QVERIFY(pid > 0 && running(pid));
+        ::kill(pid_t(parent.processId()), SIGKILL);
+        QTRY_VERIFY_WITH_TIMEOUT(!running(pid), 10000);
+    }
+
     // Every reply accepted (and shown) was sent whole by the simulator.
     void badLine()
     {
@@ -125,7 +253,7 @@ private slots:
         const double cpu = cpuSeconds() - cpuBefore;
         QVERIFY2(cpu < 1.5, qPrintable(QString("%1 s of CPU in 3 s").arg(cpu)));
 
-        SimProcess second({"--address", "4", "--temperature", "-3.5"});
+        SimProcess second({"--address", "4", "--temperature", "-3.5", "--echo-address", "zero"});
         f.link("9600", "NO", second.path());
         QTRY_COMPARE(f.address()->text(), QString("4"));
         QTRY_VERIFY_WITH_TIMEOUT(f.values().startsWith("Temperature:-3.5℃"), 5000);
