@@ -10,6 +10,7 @@
 
 #include <pty.h>
 #include <unistd.h>
+#include <vector>
 
 using Oracle::framed;
 using Oracle::hex;
@@ -105,8 +106,9 @@ private slots:
         QFETCH(SensorModule::EchoAddress, echo);
         SensorModule module = moduleAt7();
         module.echoAddress = echo;
-        // A copy of its own size, so that the sanitizers see any read past its end.
-        QCOMPARE(module.handle(QByteArray(request.constData(), request.size())).toHex(' '), reply.toHex(' '));
+        // In a buffer of exactly its size, so that the sanitizers see any read past its end.
+        const std::vector<char> exact(request.begin(), request.end());
+        QCOMPARE(module.handle(QByteArray::fromRawData(exact.data(), int(exact.size()))).toHex(' '), reply.toHex(' '));
         QTEST(module.address, "address");
         QTEST(module.baudCode, "baudCode");
     }
