@@ -118,7 +118,8 @@ bool Fixture::linkAndAnswer(int address)
 SimProcess::SimProcess(const QStringList &arguments)
 {
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_process.start(MORVANE_SIM, arguments);
+    // Gone with the test even when the test is killed.
+    m_process.start(MORVANE_SIM, QStringList{"--exit-with-parent"} + arguments);
     while (!m_process.canReadLine() && m_process.waitForReadyRead(10000)) { }
     if (!m_process.canReadLine())
         qFatal("morvane-sim did not start: %s", qPrintable(m_process.errorString()));
