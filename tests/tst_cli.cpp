@@ -51,6 +51,8 @@ private slots:
             << QList<Run>{{"read --address 1", 0, "temperature 3276.7 °C, humidity 6553.5 %RH, dew point -3276.8 °C"}};
         QTest::newRow("set-address, then read") << "--address 5"
             << QList<Run>{{"set-address 12", 0, "^address 5 → 12\n$"}, {"read --address 12", 0, "^temperature"}};
+        QTest::newRow("set-address, echo from its own address") << "--address 5 --echo-address own"
+            << QList<Run>{{"set-address 12", 0, "^address 5 → 12\n$"}};
         QTest::newRow("set-baud, then find") << "--address 5"
             << QList<Run>{{"set-baud 19200", 0, "^address 5: 9600 → 19200 bit/s\n$"},
                           {"find --timeout 100", 0, "^address 5 at 19200 bit/s"}};
