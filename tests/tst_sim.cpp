@@ -1,7 +1,7 @@
 // morvane-sim against an independent Modbus master (mbpoll); Morvane
 // polling morvane-sim on a bad line for a while, and losing the line
-// altogether; the simulator as a process: its exit codes, a master that
-// does not read, a parent that is killed. MORVANE_SOAK_POLLS (default 30)
+// altogether; the simulator as a process: its exit codes and a master that
+// does not read (check_try.sh kills the simulator's parent). MORVANE_SOAK_POLLS (default 30)
 // and MORVANE_SOAK_SEED set the length and the faults of the soak; a long
 // soak may take a day.
 #include "oracle.h"
@@ -9,22 +9,11 @@
 
 #include <QtTest>
 
-#include <csignal>
 #include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
-
-// Neither gone nor a zombie nobody has reaped yet.
-static bool running(qint64 pid)
-{
-    QFile stat(QString("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return false;
-    const QString state = QString::fromLatin1(stat.readAll()).section(')', -1).trimmed().left(1);
-    return state != "Z" && state != "X";
-}
 
 // The master's end of the simulator's terminal, raw at 9600 bit/s.
 static int openAsMaster(const QString &path)
@@ -183,23 +172,6 @@ private slots:
         QVERIFY(said.count("write failed") >= 1 && said.count("write failed") <= 3);
         ::close(master);
         ::close(unread);
-    }
-
-    // The simulator's parent is killed outright; the simulator ends too.
-    void exitWithParent()
-    {
-        QProcess parent;
-        parent.start("sh", {"-c", "\"$0\" --exit-with-parent & echo $!; wait", MORVANE_SIM});
-        QString out;
-        QTRY_VERIFY_WITH_TIMEOUT((out += parent.readAll()).count('\n') >= 2, 10000);   // its id and its terminal
-        const qint64 pid = out.split('\n').filter(QRegularExpression("^\\d+$")).value(0).toLongLong();
-        const auto cleanUp = qScopeGuard([pid] {
-            if (pid > 0 && running(pid))
-                ::kill(pid_t(pid), SIGKILL);
-        });
-        QVERIFY(pid > 0 && running(pid));
-        ::kill(pid_t(parent.processId()), SIGKILL);
-        QTRY_VERIFY_WITH_TIMEOUT(!running(pid), 10000);
     }
 
     // Every reply accepted (and shown) was sent whole by the simulator.
