@@ -8,8 +8,6 @@
 
 #include <QtTest>
 
-#include <pty.h>
-#include <unistd.h>
 #include <vector>
 
 using Oracle::framed;
@@ -60,7 +58,6 @@ private slots:
         row("across the blocks", framed("07 03 00 02 00 02"), framed("07 83 02"));
         row("no such register", framed("07 03 00 05 00 01"), framed("07 83 02"));
         row("read of none", framed("07 03 00 00 00 00"), framed("07 83 03"));
-        row("read of 126", framed("07 03 00 00 00 7E"), framed("07 83 03"));
         row("read a byte short", framed("07 03 00 00 00"), QByteArray());
         row("other module", framed("08 03 00 00 00 03"), QByteArray());
         row("bad check value", hex("07 03 00 00 00 03 05 AE"), QByteArray());
@@ -75,9 +72,7 @@ private slots:
         row("9 and 7 refused whole", framed("07 10 01 00 00 02 04 00 09 00 07"), framed("07 90 03"));
         row("past the registers", framed("07 10 01 01 00 02 04 00 01 00 01"), framed("07 90 02"));
         row("byte count lies", framed("07 10 01 00 00 01 04 00 09 00 00"), framed("07 90 03"));
-        row("a byte too many", framed("07 10 01 00 00 01 02 00 09 00"), framed("07 90 03"));
         row("0x10 of 4 bytes", framed("07 10"), framed("07 90 03"));
-        row("0x10 of 5 bytes", framed("07 10 01"), framed("07 90 03"));
         row("0x10 of 6 bytes", framed("07 10 01 00"), framed("07 90 03"));
         row("0x10 of 10 bytes", framed("07 10 01 00 00 01 02 00"), framed("07 90 03"));
 
@@ -139,20 +134,6 @@ private slots:
         }
         server.lineSilent();
         QCOMPARE(sent.toHex(' '), replies.toHex(' '));
-    }
-
-    // The other end of the terminal the server serves on closes.
-    void lineHangsUp()
-    {
-        int master = -1, slave = -1;
-        char name[128] = {};
-        QVERIFY(::openpty(&master, &slave, name, nullptr, nullptr) == 0);
-        SimServer server(moduleAt7(), SimServer::Faults(), 1);
-        QSignalSpy failed(&server, &SimServer::lineFailed);
-        QCOMPARE(server.attach(name), QString(name));
-        ::close(slave);
-        ::close(master);
-        QTRY_COMPARE(failed.count(), 1);
     }
 };
 

@@ -112,7 +112,6 @@ private slots:
         QTest::newRow("address 1.9") << QStringList{"--address", "1.9"} << "" << 2 << "a whole number from 1 to 247";
         QTest::newRow("temperature nan") << QStringList{"--temperature", "nan"} << "" << 2 << "from -3276.8 to 3276.7";
         QTest::newRow("no module speed") << QStringList{"--baud", "12345"} << "" << 2 << "1200, 2400, 4800, 9600 or 19200";
-        QTest::newRow("seed too large") << QStringList{"--seed", "4294967296"} << "" << 2 << "from 0 to 4294967295";
         QTest::newRow("stray argument") << QStringList{"9600"} << "" << 2 << "arguments";
         QTest::newRow("no such port") << QStringList{"--port", "/nonexistent/tty"} << "" << 3 << "No such file or directory";
         QTest::newRow("path not printed") << QStringList() << "/dev/full" << 1 << "No space left on device";
