@@ -1,9 +1,9 @@
 // morvane-sim against an independent Modbus master (mbpoll); Morvane
 // polling morvane-sim on a bad line for a while, and losing the line
 // altogether; the simulator as a process: its exit codes and a master that
-// does not read (check_try.sh kills the simulator's parent). MORVANE_SOAK_POLLS (default 30)
-// and MORVANE_SOAK_SEED set the length and the faults of the soak; a long
-// soak may take a day.
+// does not read (check_try.sh kills the simulator's parent).
+// MORVANE_SOAK_POLLS (default 30) and MORVANE_SOAK_SEED set the length and
+// the faults of the soak; a long soak may take a day.
 #include "oracle.h"
 #include "testsupport.h"
 
