@@ -19,20 +19,7 @@ work=$(mktemp -d)
 sims=()   # and the watcher
 trap 'kill "${sims[@]}" 2>/dev/null || true; wait "${sims[@]}" 2>/dev/null || true; rm -rf "$work"' EXIT
 
-# Starts morvane-sim with these options and sets port to its terminal, or
-# ends the script; --exit-with-parent ends it with this shell, even a killed
-# one. The same lines start it in operator/morvane-try and
-# scripts/make-screenshots.sh.
-start_sim() {
-    exec {sim_out}< <(exec "$sim" --exit-with-parent "$@")
-    sims+=($!)
-    local why=
-    if ! read -r -t 10 -u "$sim_out" port; then why="it printed no terminal within 10 s"
-    elif [ ! -e "$port" ]; then why="its terminal $port does not exist"
-    elif ! kill -0 "${sims[-1]}" 2>/dev/null; then why="it ended"
-    fi
-    [ -z "$why" ] || { echo "$(basename "$0"): morvane-sim did not start: $why" >&2; exit 1; }
-}
+source operator/start-sim.sh
 ms() { echo $(( $(date +%s%N) / 1000000 )); }
 
 start_sim --address 9 --baud 1200

@@ -10,7 +10,7 @@ trap 'rm -rf "$work"' EXIT
 expected=(
     bin/morvane bin/morvane-sim bin/morvane-cli share/morvane/Qm/Chinese.qm
     share/applications/morvane.desktop share/icons/hicolor/scalable/apps/morvane.svg
-    bin/morvane-try lib/morvane/plugins/generic/libmorvaneportadder.so
+    bin/morvane-try share/morvane/start-sim.sh lib/morvane/plugins/generic/libmorvaneportadder.so
     lib/morvane/plugins/generic/libmorvanerobot.so
 )
 
