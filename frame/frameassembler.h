@@ -29,7 +29,7 @@ public:
 
     // Bytes held that may yet become a frame.
     int held() const { return m_buffer.size(); }
-    int dropped() const { return m_dropped; }   // junk bytes skipped so far
+    qint64 dropped() const { return m_dropped; }   // junk bytes skipped so far
     void clear();
 
 private:
@@ -39,7 +39,7 @@ private:
     Side m_side;
     QByteArray m_buffer;
     QList<QByteArray> m_frames;
-    int m_dropped = 0;
+    qint64 m_dropped = 0;
 };
 
 #endif // FRAMEASSEMBLER_H

@@ -73,6 +73,15 @@ QByteArray baudWrite(quint16 code)
     return request(BroadcastAddress, WriteSingleRegister, BaudRegister, code);
 }
 
+QByteArray readReply(quint8 slave, const QVector<quint16> &values)
+{
+    QByteArray reply;
+    reply.append(char(slave)).append(char(ReadHoldingRegisters)).append(char(2 * values.size()));
+    for (quint16 value : values)
+        reply.append(char(value >> 8)).append(char(value & 0xFF));
+    return withCrc(reply);
+}
+
 QByteArray exception(quint8 slave, quint8 function, quint8 code)
 {
     QByteArray reply;

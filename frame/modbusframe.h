@@ -3,6 +3,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QVector>
 #include <QtGlobal>
 
 // Modbus RTU frames of the sensor module: function codes, registers, check
@@ -60,6 +61,8 @@ QByteArray addressRequest();
 QByteArray addressWrite(quint16 newAddress);
 QByteArray baudWrite(quint16 code);
 
+// The answer to a read (0x03): the registers' values, high byte first.
+QByteArray readReply(quint8 slave, const QVector<quint16> &values);
 QByteArray exception(quint8 slave, quint8 function, quint8 code);
 QString exceptionName(int code);
 

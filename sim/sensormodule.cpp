@@ -47,15 +47,14 @@ QByteArray SensorModule::read(const QByteArray &request) const
     const int start = word(request, 2), count = word(request, 4);
     if (count < 1 || count > MaxReadCount)
         return refusal(request, IllegalDataValue);
-    QByteArray reply;
-    reply.append(char(replyAddress(request, false))).append(char(ReadHoldingRegisters)).append(char(2 * count));
+    QVector<quint16> values;
     for (int reg = start; reg < start + count; ++reg) {
         quint16 value;
         if (!readRegister(reg, &value))
             return refusal(request, IllegalDataAddress);
-        reply.append(char(value >> 8)).append(char(value & 0xFF));
+        values << value;
     }
-    return withCrc(reply);
+    return readReply(replyAddress(request, false), values);
 }
 
 QByteArray SensorModule::write(const QByteArray &request)

@@ -80,7 +80,7 @@ private:
     int m_baud;
     int m_later = 0;          // replies and pieces waiting for their time
     int m_lost = 0;           // replies the line did not take, this episode
-    int m_droppedShown = 0;   // junk bytes the log has told of
+    qint64 m_droppedShown = 0;   // junk bytes the log has told of
     bool m_verbose = false;
     bool m_fixedDewPoint = false;
     double m_temperature = 0;
