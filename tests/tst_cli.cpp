@@ -119,6 +119,7 @@ private slots:
         QProcess cli;
         startCli(cli, arguments, module.path());
         QTRY_VERIFY_WITH_TIMEOUT(module.output().filter("->RX").size() >= requests, 20000);
+        QVERIFY(cli.processId() > 0);   // kill(0) would signal the whole group
         ::kill(pid_t(cli.processId()), signal);
         QVERIFY(cli.waitForFinished(10000));
         QCOMPARE(cli.exitCode(), 128 + signal);
