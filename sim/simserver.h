@@ -1,7 +1,7 @@
 #ifndef SIMSERVER_H
 #define SIMSERVER_H
 
-#include "console.h"
+#include "linewriter.h"
 #include "frameassembler.h"
 #include "sensormodule.h"
 
@@ -86,8 +86,8 @@ private:
     double m_temperature = 0;
     double m_humidity = 0;
     QString m_error;
-    Console m_out;
-    Console m_err;
+    LineWriter m_out;
+    LineWriter m_err;
 };
 
 #endif // SIMSERVER_H

@@ -1,9 +1,9 @@
-#include "console.h"
+#include "linewriter.h"
 
 #include <poll.h>
 #include <unistd.h>
 
-void Console::print(const QString &line)
+void LineWriter::print(const QString &line)
 {
     QByteArray bytes = line.toLocal8Bit() + '\n';
     if (m_dropped > 0)

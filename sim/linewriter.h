@@ -1,15 +1,15 @@
-#ifndef CONSOLE_H
-#define CONSOLE_H
+#ifndef LINEWRITER_H
+#define LINEWRITER_H
 
 #include <QString>
 
 // Standard output or standard error for lines that must never hold the
 // simulator up. A line the reader has no room for (a pipe nobody reads) is
 // dropped and counted; the count goes out before the next line that fits.
-class Console
+class LineWriter
 {
 public:
-    explicit Console(int fd) : m_fd(fd) {}
+    explicit LineWriter(int fd) : m_fd(fd) {}
     void print(const QString &line);
 
 private:
@@ -17,4 +17,4 @@ private:
     int m_dropped = 0;
 };
 
-#endif // CONSOLE_H
+#endif // LINEWRITER_H
