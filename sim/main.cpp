@@ -5,9 +5,11 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QHostAddress>
 #include <QRegularExpression>
 #include <QSocketNotifier>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <csignal>
@@ -25,11 +27,15 @@ enum ExitCode { Done = 0, Failure = 1, UsageError = 2, PortError = 3 };
 // What a register of tenths can hold.
 const double MinSignedTenths = -3276.8, MaxSignedTenths = 3276.7, MaxUnsignedTenths = 6553.5;
 const int MaxMs = 60000;
+// Modules after the first start this much warmer and damper each.
+const double TemperatureStep = 0.2, HumidityStep = 0.5;
+const int MaxGarbleBaud = 19200;
+const int MaxTcpPort = 65535;
 
 const char exitCodes[] =
     "\nExit codes: 0 done (ended by SIGINT, SIGTERM or --exit-with-parent), 1 failure\n"
     "(the terminal's path cannot be printed, or the port fails while serving),\n"
-    "2 usage error, 3 the port cannot be opened.\n";
+    "2 usage error, 3 the port cannot be opened or the address not listened on.\n";
 
 int signalPipe[2];
 
@@ -92,14 +98,23 @@ qint64 whole(const QCommandLineParser &parser, const char *name, qint64 low, qin
 void addOptions(QCommandLineParser &parser)
 {
     parser.setApplicationDescription(
-        "Plays a temperature and humidity sensor module (Modbus RTU) on a serial line.\n"
-        "Without --port it creates a pseudo-terminal and prints its path as the first line.");
+        "Plays temperature and humidity sensor modules (Modbus RTU) on a serial line.\n"
+        "Without --port it creates a pseudo-terminal and prints its path as the first line;\n"
+        "with --listen it prints tcp://HOST:PORT, the address it listens on.");
     parser.addHelpOption();
     parser.addOptions({
         {"port", "Serve on this existing serial device.", "path"},
+        {"listen", "Serve the line behind a TCP listener instead, as a serial device server does: the same "
+                   "RTU frames, check values and all (RTU over TCP, not Modbus TCP's MBAP header). One "
+                   "connection is served at a time; another is closed at once. Port 0 takes a free one. "
+                   "There is no line speed over TCP: the line stays at --baud, and a module set to "
+                   "another speed goes silent, as behind a real server.", "host:port"},
         {"baud", "Line speed: " + ModbusFrame::moduleSpeeds() + " (default 9600). On its own "
                  "pseudo-terminal the simulator answers only a master that set the same speed.", "rate", "9600"},
-        {"address", "Bus address, 1-247 (default 1).", "n", "1"},
+        {"address", "Bus address, 1-247 (default 1), or a list of them, as 1-20 or 1,3,5-9: one module "
+                    "at each, each 0.2 degrees warmer and 0.5 % damper than the one before. A request "
+                    "through address 0 is answered by every module at once, which several turn into "
+                    "one garbled frame (a collision); a write through 0 is applied by every module.", "list", "1"},
         {"echo-address", "The address on replies to requests through address 0: own (the module's) "
                          "or zero. Default: a successful 0x06 write is echoed from 0, everything "
                          "else answered from the module's own address.", "own|zero"},
@@ -112,17 +127,49 @@ void addOptions(QCommandLineParser &parser)
         {"split", "Probability of sending a reply in two pieces.", "p", "0"},
         {"gap-ms", "Pause between the two pieces of a split reply, 0-60000 (default 20).", "ms", "20"},
         {"noise", "Probability of a stray byte before a reply.", "p", "0"},
-        {"delay-ms", "Delay before each reply, 0-60000 (default 0).", "ms", "0"},
+        {"delay-ms", "Delay before each reply, 0-60000 (default 0): the same as --turnaround-ms, "
+                     "kept for scripts; given both, they add.", "ms", "0"},
+        {"turnaround-ms", "Time from the request's last byte on the line to the reply's first, "
+                          "0-60000 (default 0).", "ms", "0"},
+        {"local-echo", "Send each request's bytes straight back, before any reply, as a two-wire "
+                       "RS-485 adapter without echo suppression does."},
+        {"garble-above", "While the line runs faster than this, 0-19200 bit/s, damage each byte of a "
+                         "reply with probability 0.1, as a long unterminated line does.", "baud"},
+        {"wire-time", "Send each reply at the line's pace, 11 bits a byte, starting no earlier than "
+                      "the request took to arrive, so that a pseudo-terminal costs what a real line does."},
         {"seed", "Seed for the fault choices, 0-4294967295 (default: random).", "n"},
         {"verbose", "Print each request and reply, time-stamped."},
         {"exit-with-parent", "End (exit code 0, as on SIGTERM) when the process that started the simulator is gone, even if it was killed."},
     });
 }
 
-SensorModule moduleFrom(const QCommandLineParser &parser)
+// "7", "1-20", "1,3,5-9": in rising order, each once.
+QVector<int> addressList(const QString &text)
+{
+    const QString usage = QString("--address takes a whole number from %1 to %2, or a list of them, as 1-20 or 1,3,5-9")
+                              .arg(ModbusFrame::MinAddress).arg(ModbusFrame::MaxAddress);
+    static const QRegularExpression item("^(\\d{1,3})(?:-(\\d{1,3}))?$");
+    QVector<int> addresses;
+    for (const QString &part : text.split(',')) {
+        const QRegularExpressionMatch m = item.match(part);
+        if (!m.hasMatch())
+            fail(UsageError, usage);
+        const int first = m.captured(1).toInt(), last = m.captured(2).isEmpty() ? first : m.captured(2).toInt();
+        if (first < ModbusFrame::MinAddress || last > ModbusFrame::MaxAddress || last < first)
+            fail(UsageError, usage);
+        for (int a = first; a <= last; ++a) {
+            if (addresses.contains(a))
+                fail(UsageError, QString("--address names %1 twice").arg(a));
+            addresses << a;
+        }
+    }
+    std::sort(addresses.begin(), addresses.end());
+    return addresses;
+}
+
+QVector<SensorModule> modulesFrom(const QCommandLineParser &parser)
 {
     SensorModule module;
-    module.address = int(whole(parser, "address", ModbusFrame::MinAddress, ModbusFrame::MaxAddress));
     module.baudCode = ModbusFrame::codeForBaud(parser.value("baud").toInt());
     if (!module.baudCode)
         fail(UsageError, "--baud takes " + ModbusFrame::moduleSpeeds());
@@ -136,12 +183,36 @@ SensorModule moduleFrom(const QCommandLineParser &parser)
 
     const double temperature = decimal(parser, "temperature", MinSignedTenths, MaxSignedTenths);
     const double humidity = decimal(parser, "humidity", 0, MaxUnsignedTenths);
-    module.temperature = qint16(qRound(temperature * 10));
-    module.humidity = quint16(qRound(humidity * 10));
-    const double dewPoint = parser.isSet("dew-point") ? decimal(parser, "dew-point", MinSignedTenths, MaxSignedTenths)
-                                                      : SensorModule::magnusDewPoint(temperature, humidity);
-    module.dewPoint = qint16(qRound(qBound(MinSignedTenths, dewPoint, MaxSignedTenths) * 10));
-    return module;
+    const bool fixedDewPoint = parser.isSet("dew-point");
+    const double dewPoint = fixedDewPoint ? decimal(parser, "dew-point", MinSignedTenths, MaxSignedTenths) : 0;
+    QVector<SensorModule> modules;
+    for (int address : addressList(parser.value("address"))) {
+        const double t = qBound(MinSignedTenths, temperature + modules.size() * TemperatureStep, MaxSignedTenths);
+        const double h = qBound(0.0, humidity + modules.size() * HumidityStep, MaxUnsignedTenths);
+        const double d = fixedDewPoint ? dewPoint : SensorModule::magnusDewPoint(t, h);
+        module.address = address;
+        module.temperature = qint16(qRound(t * 10));
+        module.humidity = quint16(qRound(h * 10));
+        module.dewPoint = qint16(qRound(qBound(MinSignedTenths, d, MaxSignedTenths) * 10));
+        modules << module;
+    }
+    return modules;
+}
+
+// HOST:PORT, the host a numeric address ([...] for IPv6) or localhost.
+bool listenAddress(const QString &text, QHostAddress *host, quint16 *port)
+{
+    const int colon = text.lastIndexOf(':');
+    QString name = text.left(colon);
+    if (name.startsWith('[') && name.endsWith(']'))
+        name = name.mid(1, name.size() - 2);
+    bool ok = false;
+    const int number = text.mid(colon + 1).toInt(&ok);
+    if (colon < 0 || !ok || number < 0 || number > MaxTcpPort)
+        return false;
+    *port = quint16(number);
+    *host = name == "localhost" ? QHostAddress(QHostAddress::LocalHost) : QHostAddress(name);
+    return !host->isNull();
 }
 
 SimServer::Faults faultsFrom(const QCommandLineParser &parser)
@@ -153,6 +224,10 @@ SimServer::Faults faultsFrom(const QCommandLineParser &parser)
     faults.noise = decimal(parser, "noise", 0, 1);
     faults.gapMs = int(whole(parser, "gap-ms", 0, MaxMs));
     faults.delayMs = int(whole(parser, "delay-ms", 0, MaxMs));
+    faults.turnaroundMs = int(whole(parser, "turnaround-ms", 0, MaxMs));
+    faults.localEcho = parser.isSet("local-echo");
+    if (parser.isSet("garble-above"))
+        faults.garbleAbove = int(whole(parser, "garble-above", 0, MaxGarbleBaud));
     return faults;
 }
 
@@ -177,10 +252,17 @@ int main(int argc, char *argv[])
     if (!parser.positionalArguments().isEmpty())
         fail(UsageError, "takes no arguments, only options: " + parser.positionalArguments().join(' '));
 
-    const SensorModule module = moduleFrom(parser);
+    const QVector<SensorModule> modules = modulesFrom(parser);
     const SimServer::Faults faults = faultsFrom(parser);
     const quint32 seed = parser.isSet("seed") ? quint32(whole(parser, "seed", 0, 4294967295LL))
                                               : QRandomGenerator::system()->generate();
+    QHostAddress host;
+    quint16 tcpPort = 0;
+    const bool listening = parser.isSet("listen");
+    if (listening && parser.isSet("port"))
+        fail(UsageError, "takes --port or --listen, not both");
+    if (listening && !listenAddress(parser.value("listen"), &host, &tcpPort))
+        fail(UsageError, "--listen takes HOST:PORT, a numeric address or localhost and a port from 0 to 65535");
 
     // Signals are caught from here on; one that comes before the event loop
     // runs ends it as soon as it starts.
@@ -188,15 +270,18 @@ int main(int argc, char *argv[])
     if (parser.isSet("exit-with-parent"))
         exitWithParent(parent);
 
-    SimServer server(module, faults, seed);
+    SimServer server(modules, faults, seed);
     server.setVerbose(parser.isSet("verbose"));
     server.setFixedDewPoint(parser.isSet("dew-point"));
     server.setDrift(parser.isSet("drift"));
+    server.setWireTime(parser.isSet("wire-time"));
     const QString port = parser.value("port");
-    const QString path = server.attach(port);
-    if (path.isEmpty())
-        fail(PortError, (port.isEmpty() ? "cannot create a pseudo-terminal: " : "cannot open " + port + ": ")
-                            + server.errorString());
+    const QString path = listening ? server.listen(host, tcpPort) : server.attach(port);
+    if (path.isEmpty()) {
+        const QString what = listening ? "cannot listen on " + parser.value("listen") + ": "
+                             : port.isEmpty() ? "cannot create a pseudo-terminal: " : "cannot open " + port + ": ";
+        fail(PortError, what + server.errorString());
+    }
     QObject::connect(&server, &SimServer::lineFailed, &app, [&](const QString &reason) {
         fprintf(stderr, "morvane-sim: the port failed: %s\n", qPrintable(reason));
         app.exit(Failure);

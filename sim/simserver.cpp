@@ -6,6 +6,10 @@
 
 #include <QSerialPort>
 #include <QSocketNotifier>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include <cmath>
 
 #include <cerrno>
 #include <cstring>
@@ -16,7 +20,7 @@
 #include <unistd.h>
 
 namespace {
-// Replies held back by --delay-ms or a split, at most: a master that floods
+// Pieces of replies waiting for their time, at most: a master that floods
 // the line does not pile them up.
 const int MaxWaitingReplies = 16;
 // What a serial device may hold unsent before replies count as lost.
@@ -26,12 +30,12 @@ const int SpeedSwitchMarginMs = 20;
 const int HangUpCheckMs = 500;
 }
 
-SimServer::SimServer(const SensorModule &module, const Faults &faults, quint32 seed, QObject *parent)
+SimServer::SimServer(const QVector<SensorModule> &modules, const Faults &faults, quint32 seed, QObject *parent)
     : QObject(parent)
-    , m_module(module)
+    , m_bus(modules)
     , m_faults(faults)
     , m_random(seed)
-    , m_baud(ModbusFrame::baudForCode(module.baudCode))
+    , m_baud(ModbusFrame::baudForCode(modules.first().baudCode))
     , m_out(STDOUT_FILENO)
     , m_err(STDERR_FILENO)
 {
@@ -40,8 +44,9 @@ SimServer::SimServer(const SensorModule &module, const Faults &faults, quint32 s
     m_speedSwitch.setSingleShot(true);
     connect(&m_speedSwitch, &QTimer::timeout, this, &SimServer::switchSpeed);
     connect(&m_drift, &QTimer::timeout, this, &SimServer::drift);
-    m_temperature = m_module.temperature / 10.0;
-    m_humidity = m_module.humidity / 10.0;
+    connect(&m_pacer, &LinePacer::due, this, &SimServer::transmit);
+    for (const SensorModule &module : modules)
+        m_walks.append({module.temperature / 10.0, module.humidity / 10.0});
 }
 
 SimServer::~SimServer()
@@ -93,6 +98,52 @@ QString SimServer::attach(const QString &path)
     return QString::fromLocal8Bit(name);
 }
 
+QString SimServer::listen(const QHostAddress &host, quint16 port)
+{
+    m_listener = new QTcpServer(this);
+    if (!m_listener->listen(host, port)) {
+        m_error = m_listener->errorString();
+        return QString();
+    }
+    connect(m_listener, &QTcpServer::newConnection, this, &SimServer::acceptConnection);
+    const QHostAddress bound = m_listener->serverAddress();
+    const QString name = bound.protocol() == QAbstractSocket::IPv6Protocol ? "[" + bound.toString() + "]" : bound.toString();
+    return QString("tcp://%1:%2").arg(name).arg(m_listener->serverPort());
+}
+
+// One master at a time, as a serial device server set to one connection:
+// another is closed at once rather than left waiting for its turn.
+void SimServer::acceptConnection()
+{
+    while (QTcpSocket *socket = m_listener->nextPendingConnection()) {
+        const QString peer = QString("%1:%2").arg(socket->peerAddress().toString()).arg(socket->peerPort());
+        if (m_connection) {
+            m_err.print("morvane-sim: connection from " + peer + " closed, one is served at a time");
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
+        m_connection = socket;
+        if (m_verbose)
+            log("morvane-sim: connection from " + peer);
+        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { receive(socket->readAll()); });
+        connect(socket, &QTcpSocket::disconnected, this, &SimServer::connectionClosed);
+    }
+}
+
+// What was on its way is lost with the connection; the next one starts on
+// a quiet line.
+void SimServer::connectionClosed()
+{
+    m_connection->deleteLater();
+    m_connection = nullptr;
+    m_pacer.clear();
+    m_requests.clear();
+    m_silence.stop();
+    if (m_verbose)
+        log("morvane-sim: connection closed, listening");
+}
+
 void SimServer::setDrift(bool drift)
 {
     if (drift)
@@ -103,10 +154,17 @@ void SimServer::setDrift(bool drift)
 
 void SimServer::receive(const QByteArray &bytes)
 {
+    // A two-wire adapter hears its own request first, as it goes out.
+    if (m_faults.localEcho)
+        transmit(bytes);
+    const double now = m_pacer.now();
+    if (m_requests.held() == 0)
+        m_heldSince = now;
+    m_lastByteAt = now;
     m_requests.feed(bytes);
     answerRequests();
     if (m_requests.held() > 0)
-        m_silence.start(LineTime::silenceMs(m_baud));
+        m_silence.start(LineTime::silenceMs(lineBaud()));
     else
         m_silence.stop();
 }
@@ -122,44 +180,62 @@ void SimServer::lineSilent()
     }
 }
 
+// A request is over on the line when its last byte came, and with wire
+// time no earlier than its bytes take from the first one (or from the end of
+// the one before: a line carries one thing at a time).
 void SimServer::answerRequests()
 {
-    while (m_requests.hasFrame())
-        answer(m_requests.takeFrame());
+    while (m_requests.hasFrame()) {
+        const QByteArray request = m_requests.takeFrame();
+        double end = m_lastByteAt;
+        if (m_wireTime)
+            end = qMax(end, qMax(m_heldSince, m_requestEnd) + request.size() * LineTime::characterMs(lineBaud()));
+        m_requestEnd = end;
+        m_heldSince = m_lastByteAt;
+        answer(request, end);
+    }
 }
 
 // On a pseudo-terminal of our own the master's line speed can be read: a
-// request at another speed than ours would be garbage on a real line.
-bool SimServer::masterAtOurSpeed()
+// request at another speed than a module's is garbage to it, as on a real
+// line. Elsewhere the line runs at the device's speed.
+int SimServer::lineBaud() const
 {
     struct termios line;
     if (m_slave < 0 || ::tcgetattr(m_slave, &line) != 0)
-        return true;
+        return m_baud;
     static const QList<QPair<speed_t, int>> speeds = {
         {B1200, 1200}, {B2400, 2400}, {B4800, 4800}, {B9600, 9600}, {B19200, 19200},
         {B38400, 38400}, {B57600, 57600}, {B115200, 115200}};
-    int theirs = 0;
     for (const auto &s : speeds) {
         if (s.first == cfgetospeed(&line))
-            theirs = s.second;
+            return s.second;
     }
-    if (theirs == m_baud)
-        return true;
-    if (m_verbose)
-        log(QString("morvane-sim: no answer, the line runs at %1 bit/s, the module at %2").arg(theirs).arg(m_baud));
-    return false;
+    return 0;
 }
 
-void SimServer::answer(const QByteArray &request)
+void SimServer::answer(const QByteArray &request, double requestEnd)
 {
     if (m_verbose)
         log(trafficLine(request, true));
-    if (!masterAtOurSpeed())
-        return;
+    const int baud = lineBaud();
     const int oldBaud = m_baud;
-    const QByteArray reply = m_module.handle(request);
-    if (reply.isEmpty())
+    const ModuleBus::Answer answer = m_bus.handle(request, baud);
+    if (answer.replies == 0) {
+        if (m_verbose && answer.deaf) {
+            for (const SensorModule &module : m_bus.modules()) {
+                if (module.address == answer.deaf) {
+                    log(QString("morvane-sim: no answer, the line runs at %1 bit/s, the module at %2")
+                            .arg(baud).arg(ModbusFrame::baudForCode(module.baudCode)));
+                    break;
+                }
+            }
+        }
         return;
+    }
+    if (m_verbose && answer.replies > 1)
+        log(QString("morvane-sim: %1 modules answer at once, the replies collide").arg(answer.replies));
+    const QByteArray &reply = answer.reply;
     if (!chance(m_faults.drop)) {
         QByteArray out = reply;
         if (chance(m_faults.corrupt)) {
@@ -169,47 +245,47 @@ void SimServer::answer(const QByteArray &request)
         }
         if (chance(m_faults.noise))
             out.prepend(char(m_random.bounded(256)));
-        if (m_faults.delayMs > 0)
-            sendLater(m_faults.delayMs, out, true);
-        else
-            send(out);
+        garble(&out, baud);
+        schedule(out, requestEnd + m_faults.turnaroundMs + m_faults.delayMs, baud);
     }
-    // The reply is on its way at the old speed (with a stray byte, perhaps);
-    // the device follows the module's new speed once it has left.
-    m_baud = ModbusFrame::baudForCode(m_module.baudCode);
+    // Behind a device server the line keeps the server's speed; a serial
+    // device follows the module's new speed once the reply has left.
+    if (m_listener)
+        return;
+    m_baud = answer.baudAfter;
     if (m_baud != oldBaud) {
-        const int gapMs = m_faults.split > 0 ? m_faults.gapMs : 0;
-        m_speedSwitch.start(m_faults.delayMs + gapMs + LineTime::wireMs(reply.size() + 1, oldBaud) + SpeedSwitchMarginMs);
+        const double left = qMax(0.0, m_pacer.idleAt() - m_pacer.now());
+        m_speedSwitch.start(int(std::ceil(left)) + LineTime::wireMs(reply.size() + 1, oldBaud) + SpeedSwitchMarginMs);
     }
 }
 
-void SimServer::sendLater(int ms, const QByteArray &bytes, bool whole)
+// A long line without its terminating resistor, above some speed.
+void SimServer::garble(QByteArray *bytes, int baud)
 {
-    if (m_later >= MaxWaitingReplies) {
+    if (m_faults.garbleAbove < 0 || baud <= m_faults.garbleAbove)
+        return;
+    for (int i = 0; i < bytes->size(); ++i) {
+        if (chance(GarbleShare))
+            (*bytes)[i] = char(bytes->at(i) ^ (1 + m_random.bounded(255)));
+    }
+}
+
+void SimServer::schedule(const QByteArray &bytes, double startMs, int baud)
+{
+    if (m_pacer.waiting() >= MaxWaitingReplies) {
         if (m_verbose)
-            log(QString("morvane-sim: reply dropped, %1 already wait to go out").arg(m_later));
+            log(QString("morvane-sim: reply dropped, %1 pieces already wait to go out").arg(m_pacer.waiting()));
         return;
     }
-    ++m_later;
-    QTimer::singleShot(ms, this, [this, bytes, whole] {
-        --m_later;
-        if (whole)
-            send(bytes);
-        else
-            transmit(bytes);
-    });
-}
-
-void SimServer::send(const QByteArray &bytes)
-{
     if (m_verbose)
         log(trafficLine(bytes, false));
+    const double characterMs = m_wireTime ? LineTime::characterMs(baud) : 0;
     if (bytes.size() > 1 && chance(m_faults.split)) {
         const int cut = 1 + int(m_random.bounded(quint32(bytes.size() - 1)));
-        transmit(bytes.left(cut));
-        sendLater(m_faults.gapMs, bytes.mid(cut), false);
+        const double firstGone = m_pacer.queue(startMs, bytes.left(cut), characterMs);
+        m_pacer.queue(firstGone + m_faults.gapMs, bytes.mid(cut), characterMs);
     } else {
-        transmit(bytes);
+        m_pacer.queue(startMs, bytes, characterMs);
     }
 }
 
@@ -235,6 +311,13 @@ QString SimServer::lineRefusal(const QByteArray &bytes)
         if (m_port->bytesToWrite() > MaxUnsentBytes)
             return QString("%1 bytes wait to go out").arg(m_port->bytesToWrite());
         return m_port->write(bytes) == bytes.size() ? QString() : m_port->errorString();
+    }
+    if (m_listener) {
+        if (!m_connection)
+            return QString();   // nobody to hear it
+        if (m_connection->bytesToWrite() > MaxUnsentBytes)
+            return QString("%1 bytes wait to go out").arg(m_connection->bytesToWrite());
+        return m_connection->write(bytes) == bytes.size() ? QString() : m_connection->errorString();
     }
     if (m_master < 0)
         return QString();   // no line attached
@@ -266,14 +349,19 @@ void SimServer::switchSpeed()
         m_port->setBaudRate(m_baud);
 }
 
+// Each module its own random walk.
 void SimServer::drift()
 {
-    m_temperature = qBound(-20.0, m_temperature + (m_random.generateDouble() - 0.5) * 0.2, 60.0);
-    m_humidity = qBound(5.0, m_humidity + (m_random.generateDouble() - 0.5) * 0.6, 95.0);
-    m_module.temperature = qint16(qRound(m_temperature * 10));
-    m_module.humidity = quint16(qRound(m_humidity * 10));
-    if (!m_fixedDewPoint)
-        m_module.dewPoint = qint16(qRound(SensorModule::magnusDewPoint(m_temperature, m_humidity) * 10));
+    for (int i = 0; i < m_walks.size(); ++i) {
+        Walk &walk = m_walks[i];
+        SensorModule &module = m_bus.modules()[i];
+        walk.temperature = qBound(-20.0, walk.temperature + (m_random.generateDouble() - 0.5) * 0.2, 60.0);
+        walk.humidity = qBound(5.0, walk.humidity + (m_random.generateDouble() - 0.5) * 0.6, 95.0);
+        module.temperature = qint16(qRound(walk.temperature * 10));
+        module.humidity = quint16(qRound(walk.humidity * 10));
+        if (!m_fixedDewPoint)
+            module.dewPoint = qint16(qRound(SensorModule::magnusDewPoint(walk.temperature, walk.humidity) * 10));
+    }
 }
 
 void SimServer::log(const QString &line)

@@ -1,19 +1,23 @@
 #ifndef SIMSERVER_H
 #define SIMSERVER_H
 
-#include "linewriter.h"
 #include "frameassembler.h"
-#include "sensormodule.h"
+#include "linepacer.h"
+#include "linewriter.h"
+#include "modulebus.h"
 
 #include <QObject>
 #include <QRandomGenerator>
 #include <QTimer>
 
+class QHostAddress;
 class QSerialPort;
 class QSocketNotifier;
+class QTcpServer;
+class QTcpSocket;
 
-// Serves a SensorModule on a line: cuts the requests out of what arrives,
-// answers them, and misbehaves on purpose when asked to.
+// Serves the modules of a bus on a line: cuts the requests out of what
+// arrives, answers them, and misbehaves on purpose when asked to.
 class SimServer : public QObject
 {
     Q_OBJECT
@@ -24,27 +28,41 @@ public:
         double drop = 0, corrupt = 0, split = 0, noise = 0;
         int gapMs = 20;
         int delayMs = 0;
+        int turnaroundMs = 0;     // from the request's last byte to the reply's first
+        bool localEcho = false;   // the request's bytes come straight back
+        int garbleAbove = -1;     // above this line speed replies are damaged; -1: never
     };
+    // The share of a reply's bytes damaged above the garbling speed.
+    static constexpr double GarbleShare = 0.1;
 
-    SimServer(const SensorModule &module, const Faults &faults, quint32 seed, QObject *parent = nullptr);
+    SimServer(const QVector<SensorModule> &modules, const Faults &faults, quint32 seed, QObject *parent = nullptr);
+    SimServer(const SensorModule &module, const Faults &faults, quint32 seed, QObject *parent = nullptr)
+        : SimServer(QVector<SensorModule>{module}, faults, seed, parent) {}
     ~SimServer();
 
-    // Opens an existing serial device at the module's speed, or creates a
+    // Opens an existing serial device at the modules' speed, or creates a
     // pseudo-terminal when the path is empty. Returns the path to give the
     // master, or an empty string.
     QString attach(const QString &path);
+    // Serves the bus to one TCP connection at a time, as a serial device
+    // server does. Returns "tcp://HOST:PORT" as bound, or an empty string.
+    QString listen(const QHostAddress &host, quint16 port);
     QString errorString() const { return m_error; }
     void setVerbose(bool verbose) { m_verbose = verbose; }
     void setDrift(bool drift);
     void setFixedDewPoint(bool fixed) { m_fixedDewPoint = fixed; }
+    // Replies go out one character time per byte, and no earlier than the
+    // request could have arrived on a real line.
+    void setWireTime(bool wireTime) { m_wireTime = wireTime; }
 
     // What the line brings, and the end of a pause on it; the attached line
-    // calls these, and so may a test. Every reply is also told by
+    // calls these, and so may a test. Every byte sent is also told by
     // transmitted().
     void receive(const QByteArray &bytes);
     void lineSilent();
     int held() const { return m_requests.held(); }   // bytes that may yet become a request
-    const SensorModule &module() const { return m_module; }
+    const SensorModule &module() const { return m_bus.modules().first(); }
+    const ModuleBus &bus() const { return m_bus; }
 
 signals:
     void transmitted(const QByteArray &bytes);
@@ -52,12 +70,14 @@ signals:
 
 private:
     void answerRequests();
-    bool masterAtOurSpeed();
-    void answer(const QByteArray &request);
-    void sendLater(int ms, const QByteArray &bytes, bool whole);
-    void send(const QByteArray &bytes);
+    int lineBaud() const;
+    void answer(const QByteArray &request, double requestEnd);
+    void garble(QByteArray *bytes, int baud);
+    void schedule(const QByteArray &bytes, double startMs, int baud);
     void transmit(const QByteArray &bytes);
     QString lineRefusal(const QByteArray &bytes);
+    void acceptConnection();
+    void connectionClosed();
     void switchSpeed();
     void checkHangUp();
     void failLine(const QString &reason);
@@ -65,26 +85,36 @@ private:
     bool chance(double p) { return p > 0 && m_random.generateDouble() < p; }
     void log(const QString &line);
 
-    SensorModule m_module;
+    struct Walk
+    {
+        double temperature, humidity;
+    };
+
+    ModuleBus m_bus;
+    QVector<Walk> m_walks;
     Faults m_faults;
     QRandomGenerator m_random;
     FrameAssembler m_requests{FrameAssembler::Requests};
+    LinePacer m_pacer;
     QTimer m_silence;
     QTimer m_speedSwitch;
     QTimer m_hangUpCheck;
     QTimer m_drift;
     QSerialPort *m_port = nullptr;
     QSocketNotifier *m_notifier = nullptr;
+    QTcpServer *m_listener = nullptr;
+    QTcpSocket *m_connection = nullptr;
     int m_master = -1;
     int m_slave = -1;
     int m_baud;
-    int m_later = 0;          // replies and pieces waiting for their time
-    int m_lost = 0;           // replies the line did not take, this episode
+    int m_lost = 0;              // replies the line did not take, this episode
     qint64 m_droppedShown = 0;   // junk bytes the log has told of
+    double m_heldSince = 0;      // when the bytes held began to arrive (pacer's clock)
+    double m_lastByteAt = 0;
+    double m_requestEnd = 0;     // when the last request was over on the line
     bool m_verbose = false;
     bool m_fixedDewPoint = false;
-    double m_temperature = 0;
-    double m_humidity = 0;
+    bool m_wireTime = false;
     QString m_error;
     LineWriter m_out;
     LineWriter m_err;

@@ -14,6 +14,7 @@ using Oracle::framed;
 using Oracle::hex;
 
 Q_DECLARE_METATYPE(SensorModule::EchoAddress)
+Q_DECLARE_METATYPE(SimServer::Faults)
 
 namespace {
 
@@ -34,6 +35,42 @@ void row(const char *name, const QByteArray &request, const QByteArray &reply, i
          SensorModule::EchoAddress echo = SensorModule::Mixed)
 {
     QTest::newRow(name) << request << reply << echo << address << baudCode;
+}
+
+// Modules at these addresses, the n-th (from 0) at 20.0 + n degrees.
+QVector<SensorModule> busAt(const QList<int> &addresses)
+{
+    QVector<SensorModule> modules;
+    for (int address : addresses) {
+        SensorModule module;
+        module.address = address;
+        module.temperature = qint16(200 + 10 * modules.size());
+        modules << module;
+    }
+    return modules;
+}
+
+// What a line makes of replies sent at once, worked out here apart.
+QByteArray overlaid(const QList<QByteArray> &replies)
+{
+    QByteArray line;
+    for (const QByteArray &reply : replies) {
+        if (reply.size() > line.size())
+            line.append(QByteArray(reply.size() - line.size(), char(0xFF)));
+        for (int i = 0; i < reply.size(); ++i)
+            line[i] = char(line[i] & reply[i]);
+    }
+    return line;
+}
+
+SimServer::Faults faults(bool echo, int turnaround, int delay, int garbleAbove = -1)
+{
+    SimServer::Faults f;
+    f.localEcho = echo;
+    f.turnaroundMs = turnaround;
+    f.delayMs = delay;
+    f.garbleAbove = garbleAbove;
+    return f;
 }
 
 } // namespace
@@ -134,6 +171,112 @@ private slots:
         }
         server.lineSilent();
         QCOMPARE(sent.toHex(' '), replies.toHex(' '));
+    }
+
+    // Several modules on one line: what the line carries back for a
+    // request (collision: the replies overlaid, check value broken), and the
+    // addresses after it.
+    void bus_data()
+    {
+        QTest::addColumn<QList<int>>("addresses");
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<QList<QByteArray>>("replies");
+        QTest::addColumn<QList<int>>("after");
+        const QByteArray echo9 = framed("00 06 01 00 00 09");
+        QTest::newRow("the middle one") << QList<int>{1, 3, 5} << framed("03 03 00 00 00 01")
+                                        << QList<QByteArray>{framed("03 03 02 00 D2")} << QList<int>{1, 3, 5};
+        QTest::newRow("none there") << QList<int>{1, 3, 5} << framed("04 03 00 00 00 01") << QList<QByteArray>()
+                                    << QList<int>{1, 3, 5};
+        QTest::newRow("via 0, alone") << QList<int>{5} << framed("00 03 00 00 00 01")
+                                      << QList<QByteArray>{framed("05 03 02 00 C8")} << QList<int>{5};
+        QTest::newRow("via 0, three") << QList<int>{1, 3, 5} << framed("00 03 00 00 00 01")
+                                      << QList<QByteArray>{framed("01 03 02 00 C8"), framed("03 03 02 00 D2"),
+                                                           framed("05 03 02 00 DC")} << QList<int>{1, 3, 5};
+        QTest::newRow("via 0, long and short") << QList<int>{1, 2} << framed("00 03 00 00 00 02")
+                                               << QList<QByteArray>{framed("01 03 04 00 C8 01 C2"), framed("02 03 04 00 D2 01 C2")}
+                                               << QList<int>{1, 2};
+        QTest::newRow("write via 0 moves all") << QList<int>{1, 3} << echo9 << QList<QByteArray>{echo9, echo9}
+                                               << QList<int>{9, 9};
+        QTest::newRow("two at one address") << QList<int>{9, 9} << framed("09 03 01 00 00 01")
+                                            << QList<QByteArray>{framed("09 03 02 00 09"), framed("09 03 02 00 09")}
+                                            << QList<int>{9, 9};
+    }
+
+    void bus()
+    {
+        QFETCH(QList<int>, addresses);
+        QFETCH(QByteArray, request);
+        QFETCH(QList<QByteArray>, replies);
+        SimServer server(busAt(addresses), SimServer::Faults(), 1);
+        QByteArray sent;
+        connect(&server, &SimServer::transmitted, this, [&](const QByteArray &b) { sent += b; });
+        server.receive(request);
+        server.lineSilent();
+        // A collision's last byte is the simulator's to break.
+        const QByteArray expected = overlaid(replies);
+        const int compared = replies.size() > 1 ? expected.size() - 1 : expected.size();
+        QCOMPARE(sent.size(), expected.size());
+        QCOMPARE(sent.left(compared).toHex(' '), expected.left(compared).toHex(' '));
+        QCOMPARE(Oracle::intact(sent), replies.size() == 1);
+        QList<int> after;
+        for (const SensorModule &module : server.bus().modules())
+            after << module.address;
+        QTEST(after, "after");
+    }
+
+    // The line's faults: what comes back for one request (a reply of 11
+    // bytes), and how long after the request the last byte comes at least.
+    void lineFaults_data()
+    {
+        QTest::addColumn<SimServer::Faults>("faults");
+        QTest::addColumn<bool>("wireTime");
+        QTest::addColumn<int>("baudCode");
+        QTest::addColumn<bool>("echoed");
+        QTest::addColumn<bool>("garbled");   // about one byte in ten, over twenty replies
+        QTest::addColumn<int>("minMs");
+        QTest::newRow("clean") << faults(false, 0, 0) << false << 4 << false << false << 0;
+        QTest::newRow("local echo, first") << faults(true, 0, 0) << false << 4 << true << false << 0;
+        QTest::newRow("turnaround") << faults(false, 150, 0) << false << 4 << false << false << 150;
+        QTest::newRow("turnaround and delay add") << faults(true, 100, 100) << false << 4 << true << false << 200;
+        // 19 characters of 11 bits at 1200 bit/s.
+        QTest::newRow("wire time") << faults(false, 0, 0) << true << 1 << false << false << 174;
+        QTest::newRow("garbled above 4800") << faults(false, 0, 0, 4800) << false << 4 << false << true << 0;
+        QTest::newRow("clean at 9600, garbled above") << faults(false, 0, 0, 9600) << false << 4 << false << false << 0;
+    }
+
+    void lineFaults()
+    {
+        QFETCH(SimServer::Faults, faults);
+        QFETCH(bool, wireTime);
+        QFETCH(int, baudCode);
+        QFETCH(bool, echoed);
+        QFETCH(bool, garbled);
+        QFETCH(int, minMs);
+        SensorModule module = moduleAt7();
+        module.baudCode = baudCode;
+        SimServer server(module, faults, 3);
+        server.setWireTime(wireTime);
+        QByteArray sent;
+        QElapsedTimer clock;
+        qint64 lastAt = 0;
+        connect(&server, &SimServer::transmitted, this, [&](const QByteArray &b) {
+            sent += b;
+            lastAt = clock.elapsed();
+        });
+        const QByteArray expected = echoed ? measurement + measured : measured;
+        const int requests = garbled ? 20 : 1;
+        int off = 0;
+        for (int i = 0; i < requests; ++i) {
+            sent.clear();
+            clock.start();
+            server.receive(measurement);
+            QTRY_COMPARE_WITH_TIMEOUT(sent.size(), expected.size(), 5000);
+            QVERIFY2(lastAt >= minMs, qPrintable(QString("last byte after %1 ms").arg(lastAt)));
+            for (int b = 0; b < sent.size(); ++b)
+                off += sent[b] != expected[b];
+        }
+        // 22 of 220 expected; the seed makes it one number.
+        QVERIFY2(garbled ? off >= 10 && off <= 40 : off == 0, qPrintable(QString("%1 bytes damaged").arg(off)));
     }
 };
 

@@ -7,6 +7,7 @@
 #include "oracle.h"
 #include "testsupport.h"
 
+#include <QTcpSocket>
 #include <QtTest>
 
 #include <fcntl.h>
@@ -113,6 +114,12 @@ private slots:
         QTest::newRow("temperature nan") << QStringList{"--temperature", "nan"} << "" << 2 << "from -3276.8 to 3276.7";
         QTest::newRow("no module speed") << QStringList{"--baud", "12345"} << "" << 2 << "1200, 2400, 4800, 9600 or 19200";
         QTest::newRow("stray argument") << QStringList{"9600"} << "" << 2 << "arguments";
+        QTest::newRow("address twice") << QStringList{"--address", "1-5,3"} << "" << 2 << "names 3 twice";
+        QTest::newRow("falling range") << QStringList{"--address", "9-5"} << "" << 2 << "from 1 to 247, or a list";
+        QTest::newRow("garble above 38400") << QStringList{"--garble-above", "38400"} << "" << 2 << "from 0 to 19200";
+        QTest::newRow("turnaround -1") << QStringList{"--turnaround-ms", "-1"} << "" << 2 << "from 0 to 60000";
+        QTest::newRow("listen without port") << QStringList{"--listen", "127.0.0.1"} << "" << 2 << "HOST:PORT";
+        QTest::newRow("listen and port") << QStringList{"--listen", "127.0.0.1:0", "--port", "/dev/null"} << "" << 2 << "not both";
         QTest::newRow("no such port") << QStringList{"--port", "/nonexistent/tty"} << "" << 3 << "No such file or directory";
         QTest::newRow("path not printed") << QStringList() << "/dev/full" << 1 << "No space left on device";
     }
@@ -171,6 +178,42 @@ private slots:
         QVERIFY(said.count("write failed") >= 1 && said.count("write failed") <= 3);
         ::close(master);
         ::close(unread);
+    }
+
+    // Three modules behind a TCP listener on 127.0.0.1: one connection
+    // served at a time, another closed at once, the next served once the
+    // first has gone; the port taken is refused to a second simulator.
+    void listening()
+    {
+        SimProcess sim({"--listen", "127.0.0.1:0", "--address", "1-3"});
+        QVERIFY2(sim.path().startsWith("tcp://127.0.0.1:"), qPrintable(sim.path()));
+        const quint16 port = sim.path().section(':', -1).toUShort();
+        const auto ask = [](QTcpSocket &socket, const QByteArray &request) {
+            socket.write(request);
+            QByteArray got;
+            while ((got += socket.readAll()).size() < 9 && socket.waitForReadyRead(5000)) { }
+            return got;
+        };
+        const QByteArray second = Oracle::framed("02 03 00 00 00 02"), answer = Oracle::framed("02 03 04 00 ED 01 C7");
+        QTcpSocket first, other;
+        first.connectToHost(QHostAddress::LocalHost, port);
+        QVERIFY(first.waitForConnected(5000));
+        QCOMPARE(ask(first, second).toHex(' '), answer.toHex(' '));
+        other.connectToHost(QHostAddress::LocalHost, port);
+        QTRY_COMPARE_WITH_TIMEOUT(other.state(), QAbstractSocket::UnconnectedState, 5000);
+        const QByteArray collision = ask(first, Oracle::framed("00 03 00 00 00 02"));
+        QVERIFY2(collision.size() == 9 && !Oracle::intact(collision), collision.toHex(' ').constData());
+
+        first.disconnectFromHost();
+        other.connectToHost(QHostAddress::LocalHost, port);
+        QVERIFY(other.waitForConnected(5000));
+        QCOMPARE(ask(other, second).toHex(' '), answer.toHex(' '));
+
+        QProcess taken;
+        taken.start(MORVANE_SIM, {"--exit-with-parent", "--listen", QString("127.0.0.1:%1").arg(port)});
+        QVERIFY(taken.waitForFinished(10000));
+        QCOMPARE(taken.exitCode(), 3);
+        QCOMPARE(sim.stop(), 0);
     }
 
     // Every reply accepted (and shown) was sent whole by the simulator.
