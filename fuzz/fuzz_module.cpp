@@ -1,12 +1,16 @@
-// libFuzzer target for the simulator's request side: the request assembler
-// and the module. The first byte picks the address on replies through
-// address 0; then comes a run of arrivals, each a control byte (bit 7: the
+// libFuzzer target for the simulator's request side: the request assembler,
+// the module and the bus. The first byte picks the address on replies
+// through address 0 (its value modulo 3) and, with bit 7, a second module
+// at address 8 on the line; then comes a run of arrivals, each a control byte (bit 7: the
 // line was silent first; bit 6: the check value of what came since the last
 // one follows, so that intact requests are easy to find; bits 0-5: how many
 // bytes arrive) and its bytes. Every request cut is handed to the module in
 // a buffer of exactly its size, and its reply checked against a reading of
-// the protocol written apart.
+// the protocol written apart; what the bus sends is the one reply, or with
+// several a collision whose check value fails.
 #include "frameassembler.h"
+#include "modbusframe.h"
+#include "modulebus.h"
 #include "oracle.h"
 #include "sensormodule.h"
 
@@ -51,7 +55,7 @@ void requireWritten(const SensorModule &m, int start, const QByteArray &values)
         require(registerValue(m, start + i / 2) == wordAt(values, i));
 }
 
-void check(const QByteArray &request, SensorModule &module)
+QByteArray check(const QByteArray &request, SensorModule &module)
 {
     const SensorModule before = module;
     const std::vector<char> exact(request.begin(), request.end());
@@ -60,7 +64,7 @@ void check(const QByteArray &request, SensorModule &module)
     require(module.address >= 1 && module.address <= 247 && module.baudCode >= 1 && module.baudCode <= 5);
     if (reply.isEmpty()) {
         require(!changed);
-        return;
+        return reply;
     }
 
     require(Oracle::intact(request) && Oracle::intact(reply));
@@ -74,7 +78,7 @@ void check(const QByteArray &request, SensorModule &module)
     require(at(reply, 0) == (fromZero ? 0 : before.address));
     if (at(reply, 1) == (function | 0x80)) {
         require(reply.size() == 5 && at(reply, 2) >= 1 && at(reply, 2) <= 3 && !changed);
-        return;
+        return reply;
     }
     require(at(reply, 1) == function);
     if (function == 0x03) {
@@ -90,6 +94,39 @@ void check(const QByteArray &request, SensorModule &module)
         require(reply.size() == 8 && reply.mid(1, 5) == request.mid(1, 5));
         requireWritten(module, wordAt(request, 2), request.mid(7, request.size() - 9));
     }
+    return reply;
+}
+
+// Each module on its own copy, then the bus: the same modules after, and
+// one reply sent as it is, several overlaid.
+void checkBus(const QByteArray &request, ModuleBus &bus)
+{
+    const int lineBaud = 9600;
+    QVector<SensorModule> alone = bus.modules();
+    QVector<QByteArray> replies;
+    for (SensorModule &module : alone) {
+        if (ModbusFrame::baudForCode(module.baudCode) != lineBaud)
+            continue;
+        const QByteArray reply = check(request, module);
+        if (!reply.isEmpty())
+            replies << reply;
+    }
+    const ModuleBus::Answer answer = bus.handle(request, lineBaud);
+    for (int i = 0; i < alone.size(); ++i)
+        require(alone[i].address == bus.modules()[i].address && alone[i].baudCode == bus.modules()[i].baudCode);
+    require(answer.replies == replies.size());
+    if (replies.size() < 2) {
+        require(answer.reply == (replies.isEmpty() ? QByteArray() : replies.first()));
+        return;
+    }
+    int longest = 0;
+    for (const QByteArray &reply : replies)
+        longest = qMax(longest, reply.size());
+    require(answer.reply.size() == longest && !Oracle::intact(answer.reply));
+    for (const QByteArray &reply : replies) {
+        for (int i = 0; i + 1 < longest; ++i)
+            require(i >= reply.size() || (at(answer.reply, i) & ~at(reply, i)) == 0);
+    }
 }
 
 } // namespace
@@ -100,7 +137,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         return 0;
     SensorModule module;
     module.address = 7;
-    module.echoAddress = SensorModule::EchoAddress(data[0] % 3);
+    module.echoAddress = SensorModule::EchoAddress((data[0] & 0x7F) % 3);
+    QVector<SensorModule> modules{module};
+    if (data[0] & 0x80) {
+        module.address = 8;
+        modules << module;
+    }
+    ModuleBus bus(modules);
     FrameAssembler requests(FrameAssembler::Requests);
     QByteArray sinceCheckValue;
 
@@ -122,10 +165,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         requests.feed(bytes);
         require(requests.held() <= 256);
         while (requests.hasFrame())
-            check(requests.takeFrame(), module);
+            checkBus(requests.takeFrame(), bus);
     }
     requests.silence();
     while (requests.hasFrame())
-        check(requests.takeFrame(), module);
+        checkBus(requests.takeFrame(), bus);
     return 0;
 }

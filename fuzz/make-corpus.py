@@ -54,3 +54,13 @@ for target, prefixes in (("fuzz_readuart", {"": b""}), ("fuzz_replies", headers)
         for name, data in seeds.items():
             with open(os.path.join(folder, prefix + ("-" if prefix else "") + name), "wb") as f:
                 f.write(header + data)
+# fuzz_module: the echo mode and, with 0x80, a second module on the line;
+# then requests, each its own arrival after a pause.
+requests = {"read-7": "07 03 00 00 00 03", "read-8": "08 03 00 00 00 03", "read-via-0": "00 03 00 00 00 03",
+            "write-via-0": "00 06 01 00 00 08", "both-via-0": "00 10 01 00 00 02 04 00 09 00 02"}
+folder = os.path.join(sys.argv[1], "fuzz_module")
+os.makedirs(folder, exist_ok=True)
+for header in (0x00, 0x80, 0x82):
+    for name, request in requests.items():
+        with open(os.path.join(folder, "%02x-%s" % (header, name)), "wb") as f:
+            f.write(bytes([header]) + arrivals((frame(request), True), (frame("08 03 01 00 00 02"), True)))

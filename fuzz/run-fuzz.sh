@@ -3,7 +3,7 @@
 # side by side:
 #   fuzz_readuart  the window program's reply reception
 #   fuzz_replies   the command-line tool's reply side (assembler and decoder)
-#   fuzz_module    the simulator's request side (assembler and module)
+#   fuzz_module    the simulator's request side (assembler, module and bus)
 # Any crash, leak or sanitizer report fails the run; the input that caused it
 # is left in build-fuzz/ as crash-*, the target's output in build-fuzz/NAME.log.
 #   fuzz/run-fuzz.sh 60                      a short run of all three, as in CI
