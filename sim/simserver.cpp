@@ -163,8 +163,10 @@ void SimServer::receive(const QByteArray &bytes)
     m_lastByteAt = now;
     m_requests.feed(bytes);
     answerRequests();
+    // A master at a speed no module has still gets its silence timed.
+    const int baud = lineBaud();
     if (m_requests.held() > 0)
-        m_silence.start(LineTime::silenceMs(lineBaud()));
+        m_silence.start(LineTime::silenceMs(baud > 0 ? baud : m_baud));
     else
         m_silence.stop();
 }
@@ -188,8 +190,9 @@ void SimServer::answerRequests()
     while (m_requests.hasFrame()) {
         const QByteArray request = m_requests.takeFrame();
         double end = m_lastByteAt;
+        const int baud = lineBaud();
         if (m_wireTime)
-            end = qMax(end, qMax(m_heldSince, m_requestEnd) + request.size() * LineTime::characterMs(lineBaud()));
+            end = qMax(end, qMax(m_heldSince, m_requestEnd) + request.size() * LineTime::characterMs(baud > 0 ? baud : m_baud));
         m_requestEnd = end;
         m_heldSince = m_lastByteAt;
         answer(request, end);
