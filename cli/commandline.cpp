@@ -1,10 +1,12 @@
 #include "commandline.h"
 
+#include "addresslist.h"
 #include "commands.h"
 #include "interrupt.h"
 #include "modbusframe.h"
 #include "modbusmaster.h"
 #include "serialline.h"
+#include "tcpline.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -21,6 +23,9 @@ const int MaxRetries = 100;
 const double MaxWatchSeconds = 86400;
 const int DescriptionColumn = 26;
 const int TextWidth = 79;
+// Over TCP the shortest pause that ends a frame: the network and the device
+// server pass bytes on in batches.
+const int TcpSilenceFloorMs = 100;
 
 const QCommandLineOption helpOption({"h", "help"}, "Show this help.");
 
@@ -59,6 +64,12 @@ QString entry(const QString &name, const QString &description)
     else
         lines.prepend(left);
     return lines.join('\n') + '\n';
+}
+
+// Options of one name that say different things are each their command's own.
+QString optionKey(const QCommandLineOption &option)
+{
+    return option.names().constLast() + '\n' + option.description();
 }
 
 QString optionHelp(const QCommandLineOption &option)
@@ -141,6 +152,14 @@ int CommandLine::run(const QStringList &arguments)
 
 int CommandLine::openAndRun(const Command &command, const Settings &settings)
 {
+    if (settings.tcp()) {
+        TcpLine line;
+        if (!line.open(settings.port, settings.baud)) {
+            m_console.complain(QString("cannot open %1: %2").arg(settings.port, line.errorString()));
+            return PortError;
+        }
+        return runOn(line, command, settings);
+    }
     SerialLine line;
     if (!line.open(settings.port, settings.baud)) {
         m_console.complain(QString("cannot open %1: %2").arg(settings.port, line.errorString()));
@@ -148,10 +167,17 @@ int CommandLine::openAndRun(const Command &command, const Settings &settings)
             m_console.hint("Serial ports belong to the dialout group: sudo adduser $USER dialout, then log in again.");
         return PortError;
     }
+    return runOn(line, command, settings);
+}
+
+int CommandLine::runOn(ByteLine &line, const Command &command, const Settings &settings)
+{
     ModbusMaster master(line);
-    master.timeoutMs = settings.timeoutMs;
+    master.timeoutMs = settings.scan ? settings.scanTimeoutMs : settings.timeoutMs;
     master.retries = settings.retries;
     master.verbose = settings.verbose;
+    if (settings.tcp())
+        master.silenceFloorMs = TcpSilenceFloorMs;
     Commands commands(&master, m_console);
     return (commands.*command.run)(settings);
 }
@@ -206,6 +232,8 @@ QString CommandLine::parseError(const Command &command, const QCommandLineParser
 QString CommandLine::take(const Command &command, const QCommandLineParser &parser, Settings *settings) const
 {
     const QStringList values = parser.positionalArguments();
+    if (command.name == "ports" && values.value(0).startsWith("tcp://"))
+        return "ports lists this computer's serial ports; a device server's are set up on the server";
     if (command.argument.isEmpty() && !values.isEmpty())
         return command.name + " takes no values, not " + values.join(' ');
     if (!command.argument.isEmpty() && values.size() != 1)
@@ -224,9 +252,13 @@ QString CommandLine::take(const Command &command, const QCommandLineParser &pars
         } else if (name == "port") {
             return command.name + " needs --port: a path, or a name such as ttyUSB0";
         } else if (name == "address") {
-            return QString("%1 needs --address, %2 to %3").arg(command.name).arg(ModbusFrame::MinAddress).arg(ModbusFrame::MaxAddress);
+            return QString("%1 needs --address: %2 to %3, a list such as 1,3,5-9, all-found or a file of addresses").arg(command.name).arg(ModbusFrame::MinAddress).arg(ModbusFrame::MaxAddress);
         }
     }
+    if (settings->format == Settings::Influx && command.name != "read")
+        return command.name + " --format is text, csv or json, not influx";
+    if (settings->format != Settings::Text && command.name == "find" && !settings->scan)
+        return "find --format needs --scan";
     if (settings->scan && !settings->retriesGiven)
         settings->retries = 0;
     if (settings->watchSeconds > 0 && !parser.isSet("count"))
@@ -248,6 +280,12 @@ QString CommandLine::takeArgument(const Command &command, const QString &value, 
 QString CommandLine::takeOption(const QString &name, const QString &value, Settings *settings) const
 {
     const QString option = "--" + name;
+    if (name == "port" && value.startsWith("tcp://")) {
+        settings->port = value;
+        QString host;
+        int port = 0;
+        return TcpLine::parseUrl(value, &host, &port);
+    }
     if (name == "port") {
         settings->port = portPath(value);
         return value.isEmpty() ? "--port takes a path, or a name such as ttyUSB0; it is empty" : QString();
@@ -258,13 +296,21 @@ QString CommandLine::takeOption(const QString &name, const QString &value, Setti
     }
     if (name == "timeout" && !integer(value, 1, MaxTimeoutMs, &settings->timeoutMs))
         return QString("--timeout takes 1 to %1 ms, not %2").arg(MaxTimeoutMs).arg(value);
+    if (name == "timeout")
+        settings->scanTimeoutMs = settings->timeoutMs;
     if (name == "retries") {
         settings->retriesGiven = true;
         if (!integer(value, 0, MaxRetries, &settings->retries))
             return range(option, 0, MaxRetries, value);
     }
-    if (name == "address" && !integer(value, ModbusFrame::MinAddress, ModbusFrame::MaxAddress, &settings->address))
-        return range(option, ModbusFrame::MinAddress, ModbusFrame::MaxAddress, value);
+    if (name == "address") {
+        settings->allFound = value == "all-found";
+        if (settings->allFound)
+            return QString();
+        if (QFileInfo(value).isFile())
+            return AddressList::parseFile(value, &settings->addresses);
+        return AddressList::parse(value, &settings->addresses);
+    }
     if (name == "count" && !integer(value, 1, INT_MAX, &settings->count))
         return range(option, 1, INT_MAX, value);
     if (name == "watch") {
@@ -275,9 +321,9 @@ QString CommandLine::takeOption(const QString &name, const QString &value, Setti
             return QString("--watch takes seconds, more than 0 and at most %1 (a day), not %2").arg(MaxWatchSeconds).arg(value);
     }
     if (name == "format") {
-        const QStringList formats = {"text", "csv", "json"};
+        const QStringList formats = {"text", "csv", "json", "influx"};
         if (!formats.contains(value))
-            return "--format is text, csv or json, not " + value;
+            return "--format is text, csv, json or influx, not " + value;
         settings->format = Settings::Format(formats.indexOf(value));
     }
     if (name == "verbose")
@@ -303,11 +349,12 @@ QString CommandLine::overview() const
     QMap<QString, QStringList> takers;
     for (const Command &c : m_commands) {
         for (const QCommandLineOption &option : c.options)
-            takers[option.names().constLast()] << c.name;
+            takers[optionKey(option)] << c.name;
     }
     QString text = "Usage: morvane-cli COMMAND [options]\n"
                    "Finds, reads and sets up a temperature and humidity sensor module (Modbus RTU)\n"
-                   "on a serial line. morvane-cli COMMAND --help shows one command.\n\nCommands:\n";
+                   "on a serial line, or through a serial device server (RTU over TCP).\n"
+                   "morvane-cli COMMAND --help shows one command.\n\nCommands:\n";
     for (const Command &c : m_commands)
         text += entry(synopsis(c), c.summary);
     QString shared;
@@ -315,7 +362,7 @@ QString CommandLine::overview() const
     for (const Command &c : m_commands) {
         QString own;
         for (const QCommandLineOption &option : c.options) {
-            const QStringList &who = takers[option.names().constLast()];
+            const QStringList &who = takers[optionKey(option)];
             if (who.size() == 1)
                 own += optionHelp(option);
             else if (who.constFirst() == c.name)
@@ -332,7 +379,8 @@ QString CommandLine::overview() const
     return text + "\nExit status:\n"
                   "  0    done\n"
                   "  1    the module did not answer, refused (the exception is named), or\n"
-                  "       reported an address no module can have\n"
+                  "       reported an address no module can have; read: a module never\n"
+                  "       answered (its address on standard error)\n"
                   "  2    usage error; nothing went on the line\n"
                   "  3    the port cannot be opened (with the system's reason), or it failed\n"
                   "  4    standard output cannot be written (a full disk, a closed pipe)\n"

@@ -2,6 +2,7 @@
 #define SETTINGS_H
 
 #include <QString>
+#include <QVector>
 
 // Exit codes of morvane-cli; a signal gives 128 + its number (130, 143).
 enum ExitCode { Done = 0, Failed = 1, UsageError = 2, PortError = 3, OutputError = 4 };
@@ -9,22 +10,26 @@ enum ExitCode { Done = 0, Failed = 1, UsageError = 2, PortError = 3, OutputError
 // A command's arguments and options, parsed and checked once.
 struct Settings
 {
-    enum Format { Text, Csv, Json };
+    enum Format { Text, Csv, Json, Influx };
 
-    QString port;              // the path to open
+    QString port;              // the path to open, or tcp://HOST:PORT
     int baud = 9600;
     bool baudGiven = false;    // find: only this speed
     int timeoutMs = 500;
+    int scanTimeoutMs = 30;    // find --scan and read --address all-found
     int retries = 2;
     bool retriesGiven = false;
     bool verbose = false;
     bool scan = false;
     bool probe = false;
-    int address = 0;           // read: the module's address
+    QVector<int> addresses;    // read: the modules, in rising order
+    bool allFound = false;     // read: the modules a scan at --baud finds
     double watchSeconds = 0;   // read: 0 for once
     int count = 1;
     Format format = Text;
     int value = 0;             // set-address NEW, set-baud RATE
+
+    bool tcp() const { return port.startsWith("tcp://"); }
 };
 
 #endif // SETTINGS_H

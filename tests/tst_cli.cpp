@@ -46,7 +46,7 @@ private slots:
                            "^time,address,temperature_c,humidity_rh,dew_point_c,status\n"
                            "(\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}(Z|[+-]\\d\\d:\\d\\d),3,-12.3,87.6,-13.9,ok\n){3}$"},
                           {"read --address 3 --format json", 0, "^\\{.*\"temperature\":-12.3.*\"time\":\"[^\"]+\\.\\d{3}"},
-                          {"read --address 4 --timeout 100", 1, "^address 4: no answer\n$"}};
+                          {"read --address 4 --timeout 100", 1, "^address 4: no answer\nmorvane-cli: no reading from address 4\n$"}};
         QTest::newRow("large values") << "--temperature 3276.7 --humidity 6553.5 --dew-point -3276.8"
             << QList<Run>{{"read --address 1", 0, "temperature 3276.7 °C, humidity 6553.5 %RH, dew point -3276.8 °C"}};
         QTest::newRow("set-address, then read") << "--address 5"
