@@ -178,6 +178,7 @@ int CommandLine::runOn(ByteLine &line, const Command &command, const Settings &s
     master.verbose = settings.verbose;
     if (settings.tcp())
         master.silenceFloorMs = TcpSilenceFloorMs;
+    master.localEcho = settings.localEcho;
     Commands commands(&master, m_console);
     return (commands.*command.run)(settings);
 }
@@ -328,6 +329,8 @@ QString CommandLine::takeOption(const QString &name, const QString &value, Setti
     }
     if (name == "verbose")
         settings->verbose = true;
+    if (name == "local-echo")
+        settings->localEcho = true;
     if (name == "scan")
         settings->scan = true;
     if (name == "probe")

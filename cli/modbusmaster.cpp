@@ -55,6 +55,8 @@ ModbusMaster::Outcome ModbusMaster::attempt(const QByteArray &request, int modul
     qint64 lastByte = 0;
     bool begunInTime = false;
     const qint64 droppedBefore = m_assembler.dropped();
+    QByteArray echo;
+    bool echoDamaged = false;
     for (qint64 now = m_line.now(); now < until; now = m_line.now()) {
         const qint64 wake = m_assembler.held() > 0 ? qMin(until, lastByte + silence) : until;
         QByteArray bytes;
@@ -70,6 +72,17 @@ ModbusMaster::Outcome ModbusMaster::attempt(const QByteArray &request, int modul
                 m_assembler.silence();
             break;
         case ByteLine::Bytes:
+            if (localEcho && echo.size() < request.size()) {
+                const int take = qMin(bytes.size(), request.size() - echo.size());
+                echo += bytes.left(take);
+                bytes.remove(0, take);
+                if (echo.size() == request.size() && echo != request) {
+                    echoDamaged = true;
+                    outcome.ignored = "the echo of the request differs from what was sent";
+                }
+            }
+            if (bytes.isEmpty() || echoDamaged)
+                break;
             lastByte = m_line.now();
             // A reply that has begun in time is given its time on the wire.
             if (m_assembler.held() == 0 && lastByte <= startBy) {

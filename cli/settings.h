@@ -20,6 +20,7 @@ struct Settings
     int retries = 2;
     bool retriesGiven = false;
     bool verbose = false;
+    bool localEcho = false;    // the line brings each request back first
     bool scan = false;
     bool probe = false;
     QVector<int> addresses;    // read: the modules, in rising order
