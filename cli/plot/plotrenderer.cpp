@@ -84,10 +84,10 @@ PlotRenderer::Range PlotRenderer::niceRange(double low, double high)
 {
     if (!std::isfinite(low))
         low = high = 0;
-    if (high - low < 1) {
-        low -= 0.5;
-        high += 0.5;
-    }
+    // Off the frame, and a flat line in the middle.
+    const double margin = std::max(0.5, (high - low) * 0.05);
+    low -= margin;
+    high += margin;
     const double rough = (high - low) / 5;
     const double power = std::pow(10.0, std::floor(std::log10(rough)));
     double step = power;
@@ -226,19 +226,19 @@ void PlotRenderer::drawCurves(QPainter *painter) const
             painter->setPen(QPen(q == ModuleLog::DewPoint ? dewPointColour(m) : colour(m), 1));
             painter->setBrush(Qt::NoBrush);
             for (const Decimator::Segment &segment : decimator.segments()) {
-                QPainterPath path;
+                QPolygon line;
                 const bool lone = segment.size() == 1;
                 for (const Decimator::Column &c : segment) {
                     const int x = m_left + c.x;
-                    const QPoint first(x - lone, y(curve.panel, c.first[q] / 10.0));
-                    if (path.isEmpty())
-                        path.moveTo(first);
-                    else
-                        path.lineTo(first);
-                    path.lineTo(x, y(curve.panel, c.low[q] / 10.0));
-                    path.lineTo(x, y(curve.panel, c.high[q] / 10.0));
-                    path.lineTo(x + lone, y(curve.panel, c.last[q] / 10.0));
+                    const QPoint corners[] = {{x - lone, y(curve.panel, c.first[q] / 10.0)}, {x, y(curve.panel, c.low[q] / 10.0)},
+                                              {x, y(curve.panel, c.high[q] / 10.0)}, {x + lone, y(curve.panel, c.last[q] / 10.0)}};
+                    for (const QPoint &corner : corners) {
+                        if (line.isEmpty() || corner != line.constLast())
+                            line << corner;
+                    }
                 }
+                QPainterPath path;
+                path.addPolygon(line);
                 painter->drawPath(path);
             }
         }
