@@ -167,6 +167,7 @@ int CommandLine::openAndRun(const Command &command, const Settings &settings)
     master.timeoutMs = settings.timeoutMs;
     master.retries = settings.retries;
     master.verbose = settings.verbose;
+    master.localEcho = settings.localEcho;
     Commands commands(&master, m_console);
     return (commands.*command.run)(settings);
 }
@@ -325,6 +326,8 @@ QString CommandLine::takeOption(const QString &name, const QString &value, Setti
     }
     if (name == "verbose")
         settings->verbose = true;
+    if (name == "local-echo")
+        settings->localEcho = true;
     if (name == "scan")
         settings->scan = true;
     if (name == "probe")

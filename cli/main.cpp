@@ -20,6 +20,9 @@ const QList<QCommandLineOption> lineOptions = {
                 "stay silent this long once more, a late answer thrown away, before the next request.", "ms"},
     {"retries", "Tries again after a lost or damaged reply, 0 to 100 (default 2; none with --scan).", "n"},
     {"verbose", "Print every frame sent and taken on standard error, in the window's log form."},
+    {"local-echo", "The adapter brings back each request before the reply (two-wire RS-485 without echo "
+                   "suppression; doctor tells): take that echo off the line first. An echo that differs "
+                   "from the request sent is a damaged line, and that try gets no answer."},
 };
 
 int plot(const Settings &settings, Console &console)

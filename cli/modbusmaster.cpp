@@ -51,6 +51,8 @@ ModbusMaster::Outcome ModbusMaster::attempt(const QByteArray &request, int modul
     const qint64 startBy = m_line.now() + LineTime::wireMs(request.size(), baud) + timeoutMs;
     qint64 until = startBy;
     qint64 lastByte = 0;
+    QByteArray echo;
+    bool echoDamaged = false;
     for (qint64 now = m_line.now(); now < until; now = m_line.now()) {
         const qint64 wake = m_assembler.held() > 0 ? qMin(until, lastByte + silence) : until;
         QByteArray bytes;
@@ -66,6 +68,17 @@ ModbusMaster::Outcome ModbusMaster::attempt(const QByteArray &request, int modul
                 m_assembler.silence();
             break;
         case ByteLine::Bytes:
+            if (localEcho && echo.size() < request.size()) {
+                const int take = qMin(bytes.size(), request.size() - echo.size());
+                echo += bytes.left(take);
+                bytes.remove(0, take);
+                if (echo.size() == request.size() && echo != request) {
+                    echoDamaged = true;
+                    outcome.ignored = "the echo of the request differs from what was sent";
+                }
+            }
+            if (bytes.isEmpty() || echoDamaged)
+                break;
             lastByte = m_line.now();
             // A reply that has begun in time is given its time on the wire.
             if (m_assembler.held() == 0 && lastByte <= startBy)

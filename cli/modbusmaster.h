@@ -15,7 +15,10 @@ class ByteLine;
 // After a request that got no answer in time, the line must stay silent for
 // timeoutMs once more, whatever comes meanwhile thrown away, before the next
 // request, a retry or a change of speed: a late answer is never taken for a
-// later request's.
+// later request's. With localEcho the line first brings back the request's
+// own bytes (a two-wire adapter hears itself); they are taken off before the
+// reply, and an echo that differs from what was sent means a damaged line:
+// nothing on that attempt is taken for the answer.
 class ModbusMaster
 {
 public:
@@ -34,6 +37,7 @@ public:
     int timeoutMs = 500;
     int retries = 2;
     bool verbose = false;   // every frame sent and taken on standard error
+    bool localEcho = false;
 
     // For a request to address 0, moduleAddress is the module's own address
     // when it is known (its echo may come from there), else -1.
@@ -44,6 +48,7 @@ public:
     // a port that was lost is opened again every ReopenMs meanwhile.
     Status waitUntil(qint64 time);
     qint64 now() const;
+    ByteLine &line() const { return m_line; }
 
     bool lost() const { return m_lost; }
     QString lostReason() const { return m_lostReason; }

@@ -21,6 +21,7 @@ struct Settings
     int retries = 2;
     bool retriesGiven = false;
     bool verbose = false;
+    bool localEcho = false;    // the line brings each request back first
     bool scan = false;
     bool probe = false;
     int address = 0;           // read: the module's address

@@ -117,6 +117,8 @@ void SimServer::acceptConnection()
 {
     while (QTcpSocket *socket = m_listener->nextPendingConnection()) {
         const QString peer = QString("%1:%2").arg(socket->peerAddress().toString()).arg(socket->peerPort());
+        if (m_connection && connectionGone())
+            connectionClosed();
         if (m_connection) {
             m_err.print("morvane-sim: connection from " + peer + " closed, one is served at a time");
             socket->abort();
@@ -131,10 +133,19 @@ void SimServer::acceptConnection()
     }
 }
 
+// A master that closed and came straight back may be here before its close
+// has been seen.
+bool SimServer::connectionGone() const
+{
+    struct pollfd peer = {int(m_connection->socketDescriptor()), POLLRDHUP, 0};
+    return ::poll(&peer, 1, 0) == 1 && (peer.revents & (POLLRDHUP | POLLHUP | POLLERR));
+}
+
 // What was on its way is lost with the connection; the next one starts on
 // a quiet line.
 void SimServer::connectionClosed()
 {
+    m_connection->disconnect(this);
     m_connection->deleteLater();
     m_connection = nullptr;
     m_pacer.clear();

@@ -77,6 +77,7 @@ private:
     void transmit(const QByteArray &bytes);
     QString lineRefusal(const QByteArray &bytes);
     void acceptConnection();
+    bool connectionGone() const;
     void connectionClosed();
     void switchSpeed();
     void checkHangUp();

@@ -104,14 +104,21 @@ private slots:
         QTest::addColumn<QList<QByteArray>>("pieces");
         QTest::addColumn<Status>("status");
         QTest::addColumn<QVector<quint16>>("values");
-        QTest::newRow("the answer") << QList<QByteArray>{answer} << ModbusMaster::Ok << answerValues;
+        QTest::addColumn<bool>("localEcho");
+        QTest::newRow("the answer") << QList<QByteArray>{answer} << ModbusMaster::Ok << answerValues << false;
         QTest::newRow("split in three") << QList<QByteArray>{answer.left(2), answer.mid(2, 6), answer.mid(8)}
-                                        << ModbusMaster::Ok << answerValues;
+                                        << ModbusMaster::Ok << answerValues << false;
         QTest::newRow("another address, then the answer") << QList<QByteArray>{frame("080306 0001 0002 0003"), answer}
-                                                          << ModbusMaster::Ok << answerValues;
+                                                          << ModbusMaster::Ok << answerValues << false;
         QTest::newRow("damaged, then the answer") << QList<QByteArray>{QByteArray(answer).replace(4, 1, "\x01"), answer}
-                                                  << ModbusMaster::Ok << answerValues;
-        QTest::newRow("exception") << QList<QByteArray>{frame("078302")} << ModbusMaster::Refused << QVector<quint16>{2};
+                                                  << ModbusMaster::Ok << answerValues << false;
+        QTest::newRow("exception") << QList<QByteArray>{frame("078302")} << ModbusMaster::Refused << QVector<quint16>{2} << false;
+        const QByteArray request = ModbusFrame::measurementRequest(7);
+        QTest::newRow("local echo, then the answer") << QList<QByteArray>{request.left(3), request.mid(3) + answer}
+                                                     << ModbusMaster::Ok << answerValues << true;
+        QTest::newRow("local echo damaged") << QList<QByteArray>{QByteArray(request).replace(5, 1, "\x04"), answer}
+                                            << ModbusMaster::NoAnswer << QVector<quint16>{} << true;
+        QTest::newRow("no echo where one is due") << QList<QByteArray>{answer} << ModbusMaster::NoAnswer << QVector<quint16>{} << true;
     }
 
     void replies()
@@ -119,12 +126,14 @@ private slots:
         QFETCH(QList<QByteArray>, pieces);
         QFETCH(Status, status);
         QFETCH(QVector<quint16>, values);
+        QFETCH(bool, localEcho);
         QList<Arrival> script;
         for (const QByteArray &piece : pieces)
             script << Arrival{0, 10.0 + script.size(), piece};
         ScriptedLine line(script);
         ModbusMaster master(line);
         master.retries = 0;
+        master.localEcho = localEcho;
         const ModbusMaster::Outcome outcome = master.exchange(ModbusFrame::measurementRequest(7));
         QCOMPARE(outcome.status, status);
         QCOMPARE(status == ModbusMaster::Refused ? QVector<quint16>{quint16(outcome.reply.exceptionCode)}
