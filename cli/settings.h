@@ -26,6 +26,7 @@ struct Settings
     int count = 1;
     Format format = Text;
     int value = 0;             // set-address NEW, set-baud RATE
+    int waitMs = 1000;         // doctor: how long each probe waits for a reply
 };
 
 #endif // SETTINGS_H
