@@ -286,7 +286,8 @@ void Doctor::concludeSpeed()
         if (wrong) {
             speed.seen += QString(", not at %1 bit/s%2").arg(expected).arg(m_settings.baudGiven ? "" : ", the default");
             speed.todo = QString("Give --baud %1 to every command, or set the module to %2 bit/s: "
-                                 "morvane-cli set-baud %2 --port %3 --baud %1").arg(m_baud).arg(expected).arg(m_settings.port);
+                                 "morvane-cli set-baud %2 --port %3 --baud %1%4")
+                             .arg(m_baud).arg(expected).arg(m_settings.port, m_echo ? " --local-echo" : "");
         }
         speed.seen += '.' + garbled;
         m_findings << speed;
@@ -338,8 +339,8 @@ void Doctor::concludeSeries()
                 "and the cable length";
         const int slower = m_baud / 2;
         if (codeForBaud(slower))
-            todo.last() += QString(", or run the line slower: morvane-cli set-baud %1 --port %2 --baud %3")
-                               .arg(slower).arg(m_settings.port).arg(m_baud);
+            todo.last() += QString(", or run the line slower: morvane-cli set-baud %1 --port %2 --baud %3%4")
+                               .arg(slower).arg(m_settings.port).arg(m_baud).arg(m_echo ? " --local-echo" : "");
         todo.last() += '.';
     }
     if (m_missing > 0)
