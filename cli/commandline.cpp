@@ -23,6 +23,7 @@ const int MinWaitMs = 50;
 const int MaxWaitMs = 2000;   // keeps doctor under 30 s at 1200 bit/s
 const int DescriptionColumn = 26;
 const int TextWidth = 79;
+const int MinPlotWidth = 640, MinPlotHeight = 480, MaxPlotSide = 4000;
 
 const QCommandLineOption helpOption({"h", "help"}, "Show this help.");
 
@@ -104,6 +105,18 @@ QString portPath(const QString &given)
     return "/dev/" + given;
 }
 
+// plot --from and --to: an ISO 8601 time, local unless it names a zone.
+bool isoTime(const QString &text, QDateTime *time)
+{
+    QString iso = text;
+    if (iso.size() > 10 && iso[10] == ' ')
+        iso[10] = 'T';
+    *time = QDateTime::fromString(iso, Qt::ISODateWithMs);
+    if (!time->isValid() && iso.size() == 10)
+        *time = QDateTime(QDate::fromString(iso, Qt::ISODate), QTime(0, 0));
+    return time->isValid();
+}
+
 } // namespace
 
 int CommandLine::run(const QStringList &arguments)
@@ -134,6 +147,8 @@ int CommandLine::run(const QStringList &arguments)
     const QString error = take(*chosen, parser, &settings);
     if (!error.isEmpty())
         return usage(error);
+    if (chosen->tool)
+        return finish(chosen->tool(settings, m_console));
     if (settings.port.isEmpty()) {
         Commands commands(nullptr, m_console);
         return finish((commands.*chosen->run)(settings));
@@ -209,11 +224,16 @@ QString CommandLine::parseError(const Command &command, const QCommandLineParser
 QString CommandLine::take(const Command &command, const QCommandLineParser &parser, Settings *settings) const
 {
     const QStringList values = parser.positionalArguments();
-    if (command.argument.isEmpty() && !values.isEmpty())
+    const bool files = command.argument.endsWith("...");
+    if (files && values.isEmpty())
+        return command.name + " takes one or more files, - for standard input";
+    if (files)
+        settings->logs = values;
+    else if (command.argument.isEmpty() && !values.isEmpty())
         return command.name + " takes no values, not " + values.join(' ');
-    if (!command.argument.isEmpty() && values.size() != 1)
+    else if (!command.argument.isEmpty() && values.size() != 1)
         return QString("%1 takes one value, %2").arg(command.name, command.argument);
-    if (!command.argument.isEmpty()) {
+    if (!files && !command.argument.isEmpty()) {
         const QString error = takeArgument(command, values[0], settings);
         if (!error.isEmpty())
             return error;
@@ -226,6 +246,8 @@ QString CommandLine::take(const Command &command, const QCommandLineParser &pars
                 return error;
         } else if (name == "port") {
             return command.name + " needs --port: a path, or a name such as ttyUSB0";
+        } else if (name == "output") {
+            return command.name + " needs -o FILE.png or FILE.svg";
         } else if (name == "address" && option.defaultValues().isEmpty()) {
             return QString("%1 needs --address, %2 to %3").arg(command.name).arg(ModbusFrame::MinAddress).arg(ModbusFrame::MaxAddress);
         }
@@ -287,6 +309,27 @@ QString CommandLine::takeOption(const QString &name, const QString &value, Setti
             return "--format is text, csv or json, not " + value;
         settings->format = Settings::Format(formats.indexOf(value));
     }
+    if (name == "output") {
+        settings->output = value;
+        if (!value.endsWith(".png", Qt::CaseInsensitive) && !value.endsWith(".svg", Qt::CaseInsensitive))
+            return "-o takes FILE.png or FILE.svg, not " + value;
+    }
+    if ((name == "from" || name == "to") && !isoTime(value, name == "from" ? &settings->from : &settings->to))
+        return option + " takes an ISO 8601 time such as 2026-12-08T14:30, 2026-12-08 14:30:05, "
+                        "2026-12-08T14:30Z or 2026-12-08, not " + value;
+    if (name == "to" && settings->from.isValid() && settings->to <= settings->from)
+        return "--to must come after --from";
+    if (name == "title")
+        settings->title = value;
+    if (name == "size") {
+        const QStringList sides = value.split('x');
+        int width = 0, height = 0;
+        if (sides.size() != 2 || !integer(sides[0], MinPlotWidth, MaxPlotSide, &width)
+            || !integer(sides[1], MinPlotHeight, MaxPlotSide, &height))
+            return QString("--size takes WIDTHxHEIGHT in pixels, %1x%2 to %3x%3, not %4")
+                .arg(MinPlotWidth).arg(MinPlotHeight).arg(MaxPlotSide).arg(value);
+        settings->plotSize = QSize(width, height);
+    }
     if (name == "verbose")
         settings->verbose = true;
     if (name == "local-echo")
@@ -318,7 +361,8 @@ QString CommandLine::overview() const
     }
     QString text = "Usage: morvane-cli COMMAND [options]\n"
                    "Finds, reads and sets up a temperature and humidity sensor module (Modbus RTU)\n"
-                   "on a serial line. morvane-cli COMMAND --help shows one command.\n\nCommands:\n";
+                   "on a serial line, and draws the logs it reads. morvane-cli COMMAND --help shows\n"
+                   "one command.\n\nCommands:\n";
     for (const Command &c : m_commands)
         text += entry(synopsis(c), c.summary);
     QList<QStringList> groups;
@@ -345,9 +389,10 @@ QString CommandLine::overview() const
     return text + "\nExit status:\n"
                   "  0    done\n"
                   "  1    the module did not answer, refused (the exception is named), or\n"
-                  "       reported an address no module can have; doctor: no module answered\n"
+                  "       reported an address no module can have; plot: a log with no\n"
+                  "       readable row; doctor: no module answered\n"
                   "  2    usage error; nothing went on the line\n"
                   "  3    the port cannot be opened (with the system's reason), or it failed\n"
-                  "  4    standard output cannot be written (a full disk, a closed pipe)\n"
+                  "  4    standard output, or plot's file, cannot be written (with the reason)\n"
                   "  130  ended by SIGINT (Ctrl-C); 143 ended by SIGTERM";
 }

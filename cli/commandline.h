@@ -19,10 +19,11 @@ public:
     struct Command
     {
         QString name;
-        QString argument;   // "NEW" (an address), "RATE" (a module speed) or none
+        QString argument;   // "NEW" (an address), "RATE" (a module speed), "LOG..." (files) or none
         QString summary;
         QList<QCommandLineOption> options;
         int (Commands::*run)(const Settings &);
+        int (*tool)(const Settings &, Console &) = nullptr;   // a command on files, not on a line
     };
 
     explicit CommandLine(const QList<Command> &commands) : m_commands(commands) {}

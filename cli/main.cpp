@@ -2,8 +2,12 @@
 // from a shell. This file is its command table.
 #include "commandline.h"
 #include "commands.h"
+#include "plotcommand.h"
 
-#include <QCoreApplication>
+#include <QGuiApplication>
+
+#include <cstring>
+#include <memory>
 
 namespace {
 
@@ -20,6 +24,11 @@ const QList<QCommandLineOption> lineOptions = {
                    "suppression; doctor tells): take that echo off the line first. An echo that differs "
                    "from the request sent is a damaged line, and that try gets no answer."},
 };
+
+int plot(const Settings &settings, Console &console)
+{
+    return PlotCommand(console).run(settings);
+}
 
 QList<QCommandLineOption> withLine(const QList<QCommandLineOption> &own)
 {
@@ -71,19 +80,49 @@ const QList<CommandLine::Command> commands = {
     {"set-baud", "RATE", "Write a new line speed (1200 2400 4800 9600 19200) and confirm it at that speed; "
                          "with the echo lost, the module is looked for at the new speed.", lineOptions,
      &Commands::setBaud},
+    {"plot", "LOG...", "Draw logs of read --format csv or json (files, - for standard input, formats mixed) "
+                       "to a PNG or SVG picture: temperature and dew point, and humidity, on one time axis in "
+                       "local time, a colour per address; a missed reading or a pause of more than 3 reading "
+                       "intervals is a gap; each pixel column shows the lowest to highest of its readings, so "
+                       "no peak is lost. Title: the span, readings and misses; under the panels each module's "
+                       "minimum, mean and maximum and its share missed. A row that cannot be read is skipped "
+                       "and counted, the first 5 named as FILE:LINE; a file with no readable row fails (1).",
+     {
+         {{"o", "output"}, "The picture to write, FILE.png or FILE.svg.", "file"},
+         {"from", "Leave out readings before this time: 2026-12-08T14:30, 2026-12-08 14:30:05.250, a date "
+                  "alone (its midnight); local time, or with Z or +01:00 at the end.", "time"},
+         {"to", "Leave out readings after this time, in the forms --from takes.", "time"},
+         {"size", "The picture's size in pixels, 640x480 to 4000x4000 (default 1200x800).", "WxH"},
+         {"title", "The title line (default: the addresses drawn).", "text"},
+     },
+     nullptr, &plot},
     {"doctor", "", "When nothing answers, say why: a short run of probes (under 30 s) on the adapter, its echo, "
                    "the speed, several modules on address 0, the module's turnaround and the line's quality. Each "
                    "finding says what was seen and what to do; the last line is a read command that works now, "
                    "tried once, or the most likely cause. Exit 0 when a module answered, 1 when none did.",
-     doctorOptions(), &Commands::doctor},
+     doctorOptions(), &Commands::doctor, nullptr},
 };
 
 } // namespace
 
+// Only plot draws text, so only plot pays for a QGuiApplication; with no
+// display it draws offscreen.
+QCoreApplication *application(int &argc, char *argv[])
+{
+    if (argc < 2 || std::strcmp(argv[1], "plot") != 0)
+        return new QCoreApplication(argc, argv);
+    bool platformGiven = qEnvironmentVariableIsSet("QT_QPA_PLATFORM");
+    for (int i = 1; i < argc; ++i)
+        platformGiven = platformGiven || std::strcmp(argv[i], "-platform") == 0;
+    if (!platformGiven && !qEnvironmentVariableIsSet("DISPLAY") && !qEnvironmentVariableIsSet("WAYLAND_DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    return new QGuiApplication(argc, argv);
+}
+
 int main(int argc, char *argv[])
 {
-    QCoreApplication app(argc, argv);
+    const std::unique_ptr<QCoreApplication> app(application(argc, argv));
     QCoreApplication::setApplicationName("morvane-cli");
     QCoreApplication::setApplicationVersion(MORVANE_VERSION);
-    return CommandLine(commands).run(app.arguments());
+    return CommandLine(commands).run(app->arguments());
 }

@@ -1,7 +1,10 @@
 #ifndef SETTINGS_H
 #define SETTINGS_H
 
+#include <QDateTime>
+#include <QSize>
 #include <QString>
+#include <QStringList>
 
 // Exit codes of morvane-cli; a signal gives 128 + its number (130, 143).
 enum ExitCode { Done = 0, Failed = 1, UsageError = 2, PortError = 3, OutputError = 4 };
@@ -27,6 +30,11 @@ struct Settings
     Format format = Text;
     int value = 0;             // set-address NEW, set-baud RATE
     int waitMs = 1000;         // doctor: how long each probe waits for a reply
+    QStringList logs;          // plot: the files, "-" for standard input
+    QString output;            // plot -o
+    QDateTime from, to;        // plot: invalid for the log's own ends
+    QSize plotSize{1200, 800};
+    QString title;
 };
 
 #endif // SETTINGS_H

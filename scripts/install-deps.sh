@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
     cmake g++ make dpkg-dev file
-    qtbase5-dev libqt5serialport5-dev qttools5-dev qttools5-dev-tools
+    qtbase5-dev libqt5serialport5-dev qttools5-dev qttools5-dev-tools libqt5svg5-dev
     socat mbpoll
     xvfb xauth
     lintian help2man appstream desktop-file-utils man-db procps
