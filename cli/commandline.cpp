@@ -21,6 +21,8 @@ namespace {
 const int MaxTimeoutMs = 600000;
 const int MaxRetries = 100;
 const double MaxWatchSeconds = 86400;
+const int MinWaitMs = 50;
+const int MaxWaitMs = 2000;   // keeps doctor under 30 s at 1200 bit/s
 const int DescriptionColumn = 26;
 const int TextWidth = 79;
 // Over TCP the shortest pause that ends a frame: the network and the device
@@ -65,12 +67,6 @@ QString entry(const QString &name, const QString &description)
     else
         lines.prepend(left);
     return lines.join('\n') + '\n';
-}
-
-// Options of one name that say different things are each their command's own.
-QString optionKey(const QCommandLineOption &option)
-{
-    return option.names().constLast() + '\n' + option.description();
 }
 
 QString optionHelp(const QCommandLineOption &option)
@@ -274,10 +270,14 @@ QString CommandLine::take(const Command &command, const QCommandLineParser &pars
             return command.name + " needs --port: a path, or a name such as ttyUSB0";
         } else if (name == "output") {
             return command.name + " needs -o FILE.png or FILE.svg";
-        } else if (name == "address") {
+        } else if (name == "address" && option.defaultValues().isEmpty()) {
             return QString("%1 needs --address: %2 to %3, a list such as 1,3,5-9, all-found or a file of addresses").arg(command.name).arg(ModbusFrame::MinAddress).arg(ModbusFrame::MaxAddress);
         }
     }
+    if (command.name == "doctor" && (settings->format == Settings::Csv || settings->format == Settings::Influx))
+        return "doctor prints text or json, not " + parser.value("format");
+    if (command.name == "doctor" && parser.isSet("address") && (settings->allFound || settings->addresses.size() != 1))
+        return QString("doctor --address takes one address, %1 to %2, not %3").arg(ModbusFrame::MinAddress).arg(ModbusFrame::MaxAddress).arg(parser.value("address"));
     if (settings->format == Settings::Influx && command.name != "read")
         return command.name + " --format is text, csv or json, not influx";
     if (settings->format != Settings::Text && command.name == "find" && !settings->scan)
@@ -330,10 +330,13 @@ QString CommandLine::takeOption(const QString &name, const QString &value, Setti
         settings->allFound = value == "all-found";
         if (settings->allFound)
             return QString();
-        if (QFileInfo(value).isFile())
-            return AddressList::parseFile(value, &settings->addresses);
-        return AddressList::parse(value, &settings->addresses);
+        const QString error = QFileInfo(value).isFile() ? AddressList::parseFile(value, &settings->addresses)
+                                                        : AddressList::parse(value, &settings->addresses);
+        settings->address = settings->addresses.value(0);
+        return error;
     }
+    if (name == "wait" && !integer(value, MinWaitMs, MaxWaitMs, &settings->waitMs))
+        return QString("--wait takes %1 to %2 ms, not %3").arg(MinWaitMs).arg(MaxWaitMs).arg(value);
     if (name == "count" && !integer(value, 1, INT_MAX, &settings->count))
         return range(option, 1, INT_MAX, value);
     if (name == "watch") {
@@ -389,13 +392,15 @@ QString CommandLine::help(const Command &command) const
     return text + optionHelp(helpOption);
 }
 
-// Every command, the options only it takes, then the options several take.
+// Every command, the options only it takes, then the options several take,
+// grouped by the commands that take them. An option is the same option
+// where its help is the same.
 QString CommandLine::overview() const
 {
     QMap<QString, QStringList> takers;
     for (const Command &c : m_commands) {
         for (const QCommandLineOption &option : c.options)
-            takers[optionKey(option)] << c.name;
+            takers[optionHelp(option)] << c.name;
     }
     QString text = "Usage: morvane-cli COMMAND [options]\n"
                    "Finds, reads and sets up a temperature and humidity sensor module (Modbus RTU)\n"
@@ -403,32 +408,33 @@ QString CommandLine::overview() const
                    "the logs it reads. morvane-cli COMMAND --help shows one command.\n\nCommands:\n";
     for (const Command &c : m_commands)
         text += entry(synopsis(c), c.summary);
-    QString shared;
-    QStringList sharers;
+    QList<QStringList> groups;
+    QMap<QStringList, QString> shared;
     for (const Command &c : m_commands) {
         QString own;
         for (const QCommandLineOption &option : c.options) {
-            const QStringList &who = takers[optionKey(option)];
-            if (who.size() == 1)
-                own += optionHelp(option);
-            else if (who.constFirst() == c.name)
-                shared += optionHelp(option);
-            if (who.size() > 1)
-                sharers = who;
+            const QString help = optionHelp(option);
+            const QStringList &who = takers[help];
+            if (who.size() == 1) {
+                own += help;
+            } else if (who.constFirst() == c.name) {
+                if (!groups.contains(who))
+                    groups << who;
+                shared[who] += help;
+            }
         }
         if (!own.isEmpty())
             text += "\nOptions of " + c.name + ":\n" + own;
     }
-    const QString last = sharers.takeLast();
-    text += "\nOptions of " + sharers.join(", ") + " and " + last + ":\n" + shared;
+    for (const QStringList &who : groups)
+        text += "\nOptions of " + who.mid(0, who.size() - 1).join(", ") + " and " + who.last() + ":\n" + shared[who];
     text += "\nOptions:\n" + optionHelp(helpOption) + optionHelp(QCommandLineOption("version", "Show the version."));
     return text + "\nExit status:\n"
                   "  0    done\n"
                   "  1    the module did not answer, refused (the exception is named), or\n"
                   "       reported an address no module can have; read: a module never\n"
-                  "       answered (its address on standard error)\n"
-                  "       reported an address no module can have; plot: a log with no\n"
-                  "       readable row\n"
+                  "       gave a reading (its address on standard error); plot: a log with\n"
+                  "       no readable row; doctor: no module answered\n"
                   "  2    usage error; nothing went on the line\n"
                   "  3    the port cannot be opened (with the system's reason), or it failed\n"
                   "  4    standard output, or plot's file, cannot be written (with the reason)\n"

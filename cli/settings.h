@@ -28,12 +28,14 @@ struct Settings
     bool probe = false;
     QVector<int> addresses;    // read: the modules, in rising order
     bool allFound = false;     // read: the modules a scan at --baud finds
+    int address = 0;           // doctor: the one module, 0 for none
     double watchSeconds = 0;   // read: 0 for once
     int count = 1;
     Format format = Text;
     int value = 0;             // set-address NEW, set-baud RATE
 
     bool tcp() const { return port.startsWith("tcp://"); }
+    int waitMs = 1000;         // doctor: how long each probe waits for a reply
     QStringList logs;          // plot: the files, "-" for standard input
     QString output;            // plot -o
     QDateTime from, to;        // plot: invalid for the log's own ends
