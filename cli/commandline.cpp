@@ -19,6 +19,8 @@ namespace {
 const int MaxTimeoutMs = 600000;
 const int MaxRetries = 100;
 const double MaxWatchSeconds = 86400;
+const int MinWaitMs = 50;
+const int MaxWaitMs = 2000;   // keeps doctor under 30 s at 1200 bit/s
 const int DescriptionColumn = 26;
 const int TextWidth = 79;
 const int MinPlotWidth = 640, MinPlotHeight = 480, MaxPlotSide = 4000;
@@ -246,10 +248,12 @@ QString CommandLine::take(const Command &command, const QCommandLineParser &pars
             return command.name + " needs --port: a path, or a name such as ttyUSB0";
         } else if (name == "output") {
             return command.name + " needs -o FILE.png or FILE.svg";
-        } else if (name == "address") {
+        } else if (name == "address" && option.defaultValues().isEmpty()) {
             return QString("%1 needs --address, %2 to %3").arg(command.name).arg(ModbusFrame::MinAddress).arg(ModbusFrame::MaxAddress);
         }
     }
+    if (command.name == "doctor" && settings->format == Settings::Csv)
+        return "doctor prints text or json, not csv";
     if (settings->scan && !settings->retriesGiven)
         settings->retries = 0;
     if (settings->watchSeconds > 0 && !parser.isSet("count"))
@@ -288,6 +292,8 @@ QString CommandLine::takeOption(const QString &name, const QString &value, Setti
     }
     if (name == "address" && !integer(value, ModbusFrame::MinAddress, ModbusFrame::MaxAddress, &settings->address))
         return range(option, ModbusFrame::MinAddress, ModbusFrame::MaxAddress, value);
+    if (name == "wait" && !integer(value, MinWaitMs, MaxWaitMs, &settings->waitMs))
+        return QString("--wait takes %1 to %2 ms, not %3").arg(MinWaitMs).arg(MaxWaitMs).arg(value);
     if (name == "count" && !integer(value, 1, INT_MAX, &settings->count))
         return range(option, 1, INT_MAX, value);
     if (name == "watch") {
@@ -343,13 +349,15 @@ QString CommandLine::help(const Command &command) const
     return text + optionHelp(helpOption);
 }
 
-// Every command, the options only it takes, then the options several take.
+// Every command, the options only it takes, then the options several take,
+// grouped by the commands that take them. An option is the same option
+// where its help is the same.
 QString CommandLine::overview() const
 {
     QMap<QString, QStringList> takers;
     for (const Command &c : m_commands) {
         for (const QCommandLineOption &option : c.options)
-            takers[option.names().constLast()] << c.name;
+            takers[optionHelp(option)] << c.name;
     }
     QString text = "Usage: morvane-cli COMMAND [options]\n"
                    "Finds, reads and sets up a temperature and humidity sensor module (Modbus RTU)\n"
@@ -357,30 +365,32 @@ QString CommandLine::overview() const
                    "one command.\n\nCommands:\n";
     for (const Command &c : m_commands)
         text += entry(synopsis(c), c.summary);
-    QString shared;
-    QStringList sharers;
+    QList<QStringList> groups;
+    QMap<QStringList, QString> shared;
     for (const Command &c : m_commands) {
         QString own;
         for (const QCommandLineOption &option : c.options) {
-            const QStringList &who = takers[option.names().constLast()];
-            if (who.size() == 1)
-                own += optionHelp(option);
-            else if (who.constFirst() == c.name)
-                shared += optionHelp(option);
-            if (who.size() > 1)
-                sharers = who;
+            const QString help = optionHelp(option);
+            const QStringList &who = takers[help];
+            if (who.size() == 1) {
+                own += help;
+            } else if (who.constFirst() == c.name) {
+                if (!groups.contains(who))
+                    groups << who;
+                shared[who] += help;
+            }
         }
         if (!own.isEmpty())
             text += "\nOptions of " + c.name + ":\n" + own;
     }
-    const QString last = sharers.takeLast();
-    text += "\nOptions of " + sharers.join(", ") + " and " + last + ":\n" + shared;
+    for (const QStringList &who : groups)
+        text += "\nOptions of " + who.mid(0, who.size() - 1).join(", ") + " and " + who.last() + ":\n" + shared[who];
     text += "\nOptions:\n" + optionHelp(helpOption) + optionHelp(QCommandLineOption("version", "Show the version."));
     return text + "\nExit status:\n"
                   "  0    done\n"
                   "  1    the module did not answer, refused (the exception is named), or\n"
                   "       reported an address no module can have; plot: a log with no\n"
-                  "       readable row\n"
+                  "       readable row; doctor: no module answered\n"
                   "  2    usage error; nothing went on the line\n"
                   "  3    the port cannot be opened (with the system's reason), or it failed\n"
                   "  4    standard output, or plot's file, cannot be written (with the reason)\n"

@@ -1,6 +1,8 @@
 #include "commands.h"
 
+#include "byteline.h"
 #include "console.h"
+#include "doctor.h"
 #include "interrupt.h"
 #include "modbusframe.h"
 
@@ -224,6 +226,22 @@ int Commands::setBaud(const Settings &settings)
                     .arg(echoed ? "echoed the write but" : "did not echo the write and", there)
                     .arg(address)
                     .arg(old));
+}
+
+int Commands::doctor(const Settings &settings)
+{
+    Doctor doctor(m_master->line(), m_console, settings);
+    const int code = doctor.run();
+    if (doctor.stop() == Doctor::Interrupted)
+        return Interrupt::exitCode();
+    if (doctor.stop() == Doctor::PortLost) {
+        m_console.complain("the port failed: " + m_master->line().errorString());
+        return PortError;
+    }
+    const QString report = settings.format == Settings::Json
+                               ? QString::fromUtf8(QJsonDocument(doctor.json()).toJson(QJsonDocument::Compact))
+                               : doctor.text();
+    return print(report) == Done ? code : OutputError;
 }
 
 // The module's own address, read through address 0; a failure's exit code

@@ -18,6 +18,7 @@ public:
     int read(const Settings &settings);
     int setAddress(const Settings &settings);
     int setBaud(const Settings &settings);
+    int doctor(const Settings &settings);
 
     static const int SpeedChangeMs = 100;   // the module switches once its echo has left
 

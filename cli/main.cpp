@@ -13,7 +13,7 @@ namespace {
 
 const QList<QCommandLineOption> lineOptions = {
     {"port", "The serial port: a path (relative ones too), or a short name such as ttyUSB0 under /dev.", "path"},
-    {"baud", "Line speed: 1200, 2400, 4800, 9600 or 19200 (default 9600; find without it asks at each).", "rate"},
+    {"baud", "Line speed: 1200, 2400, 4800, 9600 or 19200 (default 9600; find without it asks at each, doctor asks at every speed, this one first).", "rate"},
     {"timeout", "Milliseconds the module has to start answering once the request has left the line, "
                 "1 to 600000 (default 500). A reply that has begun is given its time on the wire at the line's "
                 "speed and 3.5 characters of silence. After a request with no answer in time the line must "
@@ -33,6 +33,26 @@ int plot(const Settings &settings, Console &console)
 QList<QCommandLineOption> withLine(const QList<QCommandLineOption> &own)
 {
     return lineOptions + own;
+}
+
+// doctor finds out for itself what the timing and echo options would say.
+QList<QCommandLineOption> doctorOptions()
+{
+    QList<QCommandLineOption> options;
+    for (const QCommandLineOption &option : lineOptions) {
+        const QString name = option.names().constLast();
+        if (name == "port" || name == "baud" || name == "verbose")
+            options << option;
+    }
+    QCommandLineOption address("address", "The module's address, 1-247; without it, address 0, which every "
+                                          "module answers (several at once: a collision).", "n");
+    address.setDefaultValue("0");   // may be left out
+    return options + QList<QCommandLineOption>{
+        address,
+        {"wait", "How long each probe waits for a reply to begin, 50 to 2000 ms (default 1000, twice the other "
+                 "commands' timeout, so that a slow module is seen).", "ms"},
+        {"format", "text or json (one object); default text.", "format"},
+    };
 }
 
 const QList<CommandLine::Command> commands = {
@@ -76,6 +96,11 @@ const QList<CommandLine::Command> commands = {
          {"title", "The title line (default: the addresses drawn).", "text"},
      },
      nullptr, &plot},
+    {"doctor", "", "When nothing answers, say why: a short run of probes (under 30 s) on the adapter, its echo, "
+                   "the speed, several modules on address 0, the module's turnaround and the line's quality. Each "
+                   "finding says what was seen and what to do; the last line is a read command that works now, "
+                   "tried once, or the most likely cause. Exit 0 when a module answered, 1 when none did.",
+     doctorOptions(), &Commands::doctor, nullptr},
 };
 
 } // namespace

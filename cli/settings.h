@@ -29,6 +29,7 @@ struct Settings
     int count = 1;
     Format format = Text;
     int value = 0;             // set-address NEW, set-baud RATE
+    int waitMs = 1000;         // doctor: how long each probe waits for a reply
     QStringList logs;          // plot: the files, "-" for standard input
     QString output;            // plot -o
     QDateTime from, to;        // plot: invalid for the log's own ends

@@ -1,5 +1,6 @@
 // ModbusMaster and the commands against a line that lies on purpose, played
 // on a virtual clock: frames in at given times, verdicts out.
+#include "adapterinfo.h"
 #include "byteline.h"
 #include "commands.h"
 #include "console.h"
@@ -243,6 +244,40 @@ private slots:
         QTEST(out.text(), "out");
         QFETCH(QString, err);
         QVERIFY2(err.isEmpty() ? errors.text().isEmpty() : errors.text().contains(err), qPrintable(errors.text()));
+    }
+
+    // The adapter as a directory laid out like sysfs tells it: its driver,
+    // and a latency timer above 4 ms with the lines that lower it and keep it.
+    void adapter_data()
+    {
+        QTest::addColumn<QString>("port");
+        QTest::addColumn<QString>("latency");
+        QTest::addColumn<bool>("problem");
+        QTest::addColumn<QString>("pattern");
+        QTest::newRow("FTDI at 16 ms") << "/dev/ttyUSB7" << "16" << true
+            << "driver ftdi_sio. Latency timer 16 ms: .*\n.*echo 1 \\| sudo tee ROOT/bus/usb-serial/devices/ttyUSB7/latency_timer\n"
+               ".*\nACTION==\"add\", SUBSYSTEM==\"usb-serial\", DRIVER==\"ftdi_sio\", ATTR\\{latency_timer\\}=\"1\"$";
+        QTest::newRow("at 4 ms") << "/dev/ttyUSB7" << "4" << false << "driver ftdi_sio. Latency timer 4 ms.\n$";
+        QTest::newRow("TCP") << "tcp://127.0.0.1:5020" << "16" << false << "TCP connection: .* do not apply.\n$";
+    }
+
+    void adapter()
+    {
+        QFETCH(QString, latency);
+        QTemporaryDir root;
+        QVERIFY(QDir(root.path()).mkpath("bus/usb-serial/devices/ttyUSB7") && QDir(root.path()).mkpath("class/tty/ttyUSB7/device"));
+        QFile timer(root.filePath("bus/usb-serial/devices/ttyUSB7/latency_timer"));
+        QVERIFY(timer.open(QIODevice::WriteOnly) && timer.write(latency.toLatin1() + '\n') > 0);
+        timer.close();
+        QVERIFY(QFile::link("../../../../bus/usb-serial/drivers/ftdi_sio", root.filePath("class/tty/ttyUSB7/device/driver")));
+        qputenv("MORVANE_SYSFS_ROOT", root.path().toLocal8Bit());
+        QFETCH(QString, port);
+        const Finding finding = AdapterInfo::describe(port);
+        qunsetenv("MORVANE_SYSFS_ROOT");
+        QTEST(finding.problem, "problem");
+        const QString got = QString(finding.seen + '\n' + finding.todo).replace(root.path(), "ROOT");
+        QFETCH(QString, pattern);
+        QVERIFY2(QRegularExpression(pattern).match(got).hasMatch(), qPrintable(got));
     }
 
     // After an outage of six seconds the readings keep to their slots: no
