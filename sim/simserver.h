@@ -50,6 +50,9 @@ public:
     QString errorString() const { return m_error; }
     void setVerbose(bool verbose) { m_verbose = verbose; }
     void setDrift(bool drift);
+    // One step of the wandering --drift makes every second; bench/make-log
+    // takes a day of them at once.
+    void drift();
     void setFixedDewPoint(bool fixed) { m_fixedDewPoint = fixed; }
     // Replies go out one character time per byte, and no earlier than the
     // request could have arrived on a real line.
@@ -82,7 +85,6 @@ private:
     void switchSpeed();
     void checkHangUp();
     void failLine(const QString &reason);
-    void drift();
     bool chance(double p) { return p > 0 && m_random.generateDouble() < p; }
     void log(const QString &line);
 

@@ -18,6 +18,7 @@ const int TitlePixels = 16;
 const int PanelGap = 10;
 const int GapRow = 4;           // a module's row in the gap strip
 const int TickPixels = 90;      // room for a time label
+const int ValuePixels = 36;     // between value labels, at least
 const int LegendEntry = 100;
 const int AddressColumn = 64;
 const int MissedColumn = 64;
@@ -71,7 +72,7 @@ PlotRenderer::PlotRenderer(const ReadingLog &log, QSize size, const QString &tit
         }
     }
     for (int p = 0; p < Panels; ++p)
-        m_ranges[p] = niceRange(low[p] / 10, high[p] / 10);
+        m_ranges[p] = niceRange(low[p] / 10, high[p] / 10, std::max(1, m_panelHeight / ValuePixels));
 }
 
 int PlotRenderer::neededHeight() const
@@ -79,8 +80,8 @@ int PlotRenderer::neededHeight() const
     return m_size.height() + 2 * (MinPanelHeight - m_panelHeight);
 }
 
-// Round figures around the values, about five steps.
-PlotRenderer::Range PlotRenderer::niceRange(double low, double high)
+// Round figures around the values, at most about this many steps.
+PlotRenderer::Range PlotRenderer::niceRange(double low, double high, int steps)
 {
     if (!std::isfinite(low))
         low = high = 0;
@@ -88,7 +89,7 @@ PlotRenderer::Range PlotRenderer::niceRange(double low, double high)
     const double margin = std::max(0.5, (high - low) * 0.05);
     low -= margin;
     high += margin;
-    const double rough = (high - low) / 5;
+    const double rough = (high - low) / std::min(steps, 6);
     const double power = std::pow(10.0, std::floor(std::log10(rough)));
     double step = power;
     for (double factor : {1.0, 2.0, 2.5, 5.0, 10.0}) {

@@ -48,7 +48,7 @@ private:
     void drawTable(QPainter *painter) const;
     QString summary() const;
     int y(Panel which, double value) const;
-    static Range niceRange(double low, double high);
+    static Range niceRange(double low, double high, int steps);
 
     const ReadingLog &m_log;
     QSize m_size;
