@@ -137,6 +137,10 @@ ByteLine::Wait TcpLine::read(int ms, QByteArray *bytes)
     char chunk[512];
     const ssize_t n = ::recv(m_fd, chunk, sizeof chunk, 0);
     if (n > 0) {
+        // Each piece acknowledged at once: a server that sends a reply a
+        // byte at a time, Nagle's way, waits for each acknowledgement.
+        const int on = 1;
+        setsockopt(m_fd, IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
         *bytes = QByteArray(chunk, int(n));
         return Bytes;
     }
