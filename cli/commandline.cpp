@@ -1,10 +1,12 @@
 #include "commandline.h"
 
+#include "addresslist.h"
 #include "commands.h"
 #include "interrupt.h"
 #include "modbusframe.h"
 #include "modbusmaster.h"
 #include "serialline.h"
+#include "tcpline.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -23,6 +25,9 @@ const int MinWaitMs = 50;
 const int MaxWaitMs = 2000;   // keeps doctor under 30 s at 1200 bit/s
 const int DescriptionColumn = 26;
 const int TextWidth = 79;
+// Over TCP the shortest pause that ends a frame: the network and the device
+// server pass bytes on in batches.
+const int TcpSilenceFloorMs = 100;
 const int MinPlotWidth = 640, MinPlotHeight = 480, MaxPlotSide = 4000;
 
 const QCommandLineOption helpOption({"h", "help"}, "Show this help.");
@@ -158,6 +163,14 @@ int CommandLine::run(const QStringList &arguments)
 
 int CommandLine::openAndRun(const Command &command, const Settings &settings)
 {
+    if (settings.tcp()) {
+        TcpLine line;
+        if (!line.open(settings.port, settings.baud)) {
+            m_console.complain(QString("cannot open %1: %2").arg(settings.port, line.errorString()));
+            return PortError;
+        }
+        return runOn(line, command, settings);
+    }
     SerialLine line;
     if (!line.open(settings.port, settings.baud)) {
         m_console.complain(QString("cannot open %1: %2").arg(settings.port, line.errorString()));
@@ -165,10 +178,17 @@ int CommandLine::openAndRun(const Command &command, const Settings &settings)
             m_console.hint("Serial ports belong to the dialout group: sudo adduser $USER dialout, then log in again.");
         return PortError;
     }
+    return runOn(line, command, settings);
+}
+
+int CommandLine::runOn(ByteLine &line, const Command &command, const Settings &settings)
+{
     ModbusMaster master(line);
-    master.timeoutMs = settings.timeoutMs;
+    master.timeoutMs = settings.scan ? settings.scanTimeoutMs : settings.timeoutMs;
     master.retries = settings.retries;
     master.verbose = settings.verbose;
+    if (settings.tcp())
+        master.silenceFloorMs = TcpSilenceFloorMs;
     master.localEcho = settings.localEcho;
     Commands commands(&master, m_console);
     return (commands.*command.run)(settings);
@@ -224,6 +244,8 @@ QString CommandLine::parseError(const Command &command, const QCommandLineParser
 QString CommandLine::take(const Command &command, const QCommandLineParser &parser, Settings *settings) const
 {
     const QStringList values = parser.positionalArguments();
+    if (command.name == "ports" && values.value(0).startsWith("tcp://"))
+        return "ports lists this computer's serial ports; a device server's are set up on the server";
     const bool files = command.argument.endsWith("...");
     if (files && values.isEmpty())
         return command.name + " takes one or more files, - for standard input";
@@ -249,11 +271,17 @@ QString CommandLine::take(const Command &command, const QCommandLineParser &pars
         } else if (name == "output") {
             return command.name + " needs -o FILE.png or FILE.svg";
         } else if (name == "address" && option.defaultValues().isEmpty()) {
-            return QString("%1 needs --address, %2 to %3").arg(command.name).arg(ModbusFrame::MinAddress).arg(ModbusFrame::MaxAddress);
+            return QString("%1 needs --address: %2 to %3, a list such as 1,3,5-9, all-found or a file of addresses").arg(command.name).arg(ModbusFrame::MinAddress).arg(ModbusFrame::MaxAddress);
         }
     }
-    if (command.name == "doctor" && settings->format == Settings::Csv)
-        return "doctor prints text or json, not csv";
+    if (command.name == "doctor" && (settings->format == Settings::Csv || settings->format == Settings::Influx))
+        return "doctor prints text or json, not " + parser.value("format");
+    if (command.name == "doctor" && parser.isSet("address") && (settings->allFound || settings->addresses.size() != 1))
+        return QString("doctor --address takes one address, %1 to %2, not %3").arg(ModbusFrame::MinAddress).arg(ModbusFrame::MaxAddress).arg(parser.value("address"));
+    if (settings->format == Settings::Influx && command.name != "read")
+        return command.name + " --format is text, csv or json, not influx";
+    if (settings->format != Settings::Text && command.name == "find" && !settings->scan)
+        return "find --format needs --scan";
     if (settings->scan && !settings->retriesGiven)
         settings->retries = 0;
     if (settings->watchSeconds > 0 && !parser.isSet("count"))
@@ -275,6 +303,12 @@ QString CommandLine::takeArgument(const Command &command, const QString &value, 
 QString CommandLine::takeOption(const QString &name, const QString &value, Settings *settings) const
 {
     const QString option = "--" + name;
+    if (name == "port" && value.startsWith("tcp://")) {
+        settings->port = value;
+        QString host;
+        int port = 0;
+        return TcpLine::parseUrl(value, &host, &port);
+    }
     if (name == "port") {
         settings->port = portPath(value);
         return value.isEmpty() ? "--port takes a path, or a name such as ttyUSB0; it is empty" : QString();
@@ -285,13 +319,22 @@ QString CommandLine::takeOption(const QString &name, const QString &value, Setti
     }
     if (name == "timeout" && !integer(value, 1, MaxTimeoutMs, &settings->timeoutMs))
         return QString("--timeout takes 1 to %1 ms, not %2").arg(MaxTimeoutMs).arg(value);
+    if (name == "timeout")
+        settings->scanTimeoutMs = settings->timeoutMs;
     if (name == "retries") {
         settings->retriesGiven = true;
         if (!integer(value, 0, MaxRetries, &settings->retries))
             return range(option, 0, MaxRetries, value);
     }
-    if (name == "address" && !integer(value, ModbusFrame::MinAddress, ModbusFrame::MaxAddress, &settings->address))
-        return range(option, ModbusFrame::MinAddress, ModbusFrame::MaxAddress, value);
+    if (name == "address") {
+        settings->allFound = value == "all-found";
+        if (settings->allFound)
+            return QString();
+        const QString error = QFileInfo(value).isFile() ? AddressList::parseFile(value, &settings->addresses)
+                                                        : AddressList::parse(value, &settings->addresses);
+        settings->address = settings->addresses.value(0);
+        return error;
+    }
     if (name == "wait" && !integer(value, MinWaitMs, MaxWaitMs, &settings->waitMs))
         return QString("--wait takes %1 to %2 ms, not %3").arg(MinWaitMs).arg(MaxWaitMs).arg(value);
     if (name == "count" && !integer(value, 1, INT_MAX, &settings->count))
@@ -304,9 +347,9 @@ QString CommandLine::takeOption(const QString &name, const QString &value, Setti
             return QString("--watch takes seconds, more than 0 and at most %1 (a day), not %2").arg(MaxWatchSeconds).arg(value);
     }
     if (name == "format") {
-        const QStringList formats = {"text", "csv", "json"};
+        const QStringList formats = {"text", "csv", "json", "influx"};
         if (!formats.contains(value))
-            return "--format is text, csv or json, not " + value;
+            return "--format is text, csv, json or influx, not " + value;
         settings->format = Settings::Format(formats.indexOf(value));
     }
     if (name == "output") {
@@ -361,8 +404,8 @@ QString CommandLine::overview() const
     }
     QString text = "Usage: morvane-cli COMMAND [options]\n"
                    "Finds, reads and sets up a temperature and humidity sensor module (Modbus RTU)\n"
-                   "on a serial line, and draws the logs it reads. morvane-cli COMMAND --help shows\n"
-                   "one command.\n\nCommands:\n";
+                   "on a serial line or through a serial device server (RTU over TCP), and draws\n"
+                   "the logs it reads. morvane-cli COMMAND --help shows one command.\n\nCommands:\n";
     for (const Command &c : m_commands)
         text += entry(synopsis(c), c.summary);
     QList<QStringList> groups;
@@ -389,8 +432,9 @@ QString CommandLine::overview() const
     return text + "\nExit status:\n"
                   "  0    done\n"
                   "  1    the module did not answer, refused (the exception is named), or\n"
-                  "       reported an address no module can have; plot: a log with no\n"
-                  "       readable row; doctor: no module answered\n"
+                  "       reported an address no module can have; read: a module never\n"
+                  "       gave a reading (its address on standard error); plot: a log with\n"
+                  "       no readable row; doctor: no module answered\n"
                   "  2    usage error; nothing went on the line\n"
                   "  3    the port cannot be opened (with the system's reason), or it failed\n"
                   "  4    standard output, or plot's file, cannot be written (with the reason)\n"

@@ -7,6 +7,7 @@
 #include <QCommandLineOption>
 #include <QList>
 
+class ByteLine;
 class Commands;
 class QCommandLineParser;
 
@@ -37,6 +38,7 @@ private:
     int print(const QString &text);
     int finish(int exitCode) const;
     int openAndRun(const Command &command, const Settings &settings);
+    int runOn(ByteLine &line, const Command &command, const Settings &settings);
 
     QString overview() const;
     QString help(const Command &command) const;

@@ -16,6 +16,8 @@ using Outcome = ModbusMaster::Outcome;
 
 namespace {
 
+const qint64 NanosecondsPerMs = 1000000;
+
 // The order find asks in: the usual speed first.
 const QList<int> findOrder = {9600, 19200, 4800, 2400, 1200};
 
@@ -85,89 +87,146 @@ int Commands::ports(const Settings &settings)
 
 int Commands::find(const Settings &settings)
 {
-    const QList<int> speeds = settings.baudGiven ? QList<int>{settings.baud} : findOrder;
+    // Behind a device server the server sets the line's speed: one is asked at.
+    const QList<int> speeds = settings.baudGiven || settings.tcp() ? QList<int>{settings.baud} : findOrder;
     if (settings.scan)
-        return scan(speeds);
+        return scan(settings, speeds);
     // Every speed once before any again: a module at the last speed is
-    // found after one timeout for each of the others.
+    // found after one timeout for each of the others. Once replies collide
+    // at a speed, only that speed is asked again.
     const int passes = m_master->retries + 1;
     m_master->retries = 0;
+    int collidedAt = 0;
     for (int pass = 0; pass < passes; ++pass) {
         for (int baud : speeds) {
+            if (collidedAt && baud != collidedAt)
+                continue;
             const ModbusMaster::Status set = m_master->setBaudRate(baud);
             if (set != ModbusMaster::Ok)
                 return stopped(set);
             const Outcome read = m_master->exchange(addressRequest());
-            if (read.status == ModbusMaster::NoAnswer)
+            if (read.status == ModbusMaster::NoAnswer) {
+                if (read.garbled)
+                    collidedAt = baud;
                 continue;
+            }
             if (read.status != ModbusMaster::Ok)
                 return end(read);
             const int address = read.reply.addressRegister();
             if (!isAddress(address))
                 return fail(impossible(address));
-            return print(QString("address %1 at %2 bit/s").arg(address).arg(baud));
+            return print(QString("address %1 %2").arg(address).arg(speedText(settings, baud)));
         }
+    }
+    if (collidedAt) {
+        return fail(QString("several modules answered address 0 at once %1: their replies collided. "
+                            "morvane-cli find --scan --baud %2 asks each address in turn")
+                        .arg(speedText(settings, collidedAt)).arg(collidedAt));
     }
     return fail("no module answered at " + speedList(speeds));
 }
 
-int Commands::scan(const QList<int> &speeds)
+int Commands::scan(const Settings &settings, const QList<int> &speeds)
 {
+    if (settings.format == Settings::Csv && print("address,baud,temperature_c,humidity_rh,dew_point_c,status") != Done)
+        return OutputError;
     int found = 0;
     for (int baud : speeds) {
-        const ModbusMaster::Status set = m_master->setBaudRate(baud);
-        if (set != ModbusMaster::Ok)
-            return stopped(set);
-        for (int address = MinAddress; address <= MaxAddress; ++address) {
-            m_console.progress(QString("%1 bit/s: address %2 of %3").arg(baud).arg(address).arg(MaxAddress));
-            const Outcome read = m_master->exchange(measurementRequest(quint8(address)));
-            if (read.status == ModbusMaster::NoAnswer)
-                continue;
-            m_console.progress(QString());
-            if (isStop(read.status))
-                return end(read);
-            QString line = QString("address %1 at %2 bit/s").arg(address).arg(baud);
-            if (read.status == ModbusMaster::Refused)
-                line += ", which refused: " + exceptionName(read.reply.exceptionCode);
-            if (print(line) != Done)
-                return OutputError;
+        const int code = scanAt(baud, [&](int address, const Outcome &read) {
             ++found;
-        }
+            return print(scanRow(settings, address, baud, read));
+        });
+        if (code != Done)
+            return code;
+    }
+    return found ? Done : fail("no module answered at " + speedList(speeds));
+}
+
+// Asks the measurement of every address at this speed, once each; found
+// is called for each that answered or refused, and a code other than Done
+// ends the scan with it.
+int Commands::scanAt(int baud, const std::function<int(int, const Outcome &)> &found)
+{
+    const ModbusMaster::Status set = m_master->setBaudRate(baud);
+    if (set != ModbusMaster::Ok)
+        return stopped(set);
+    m_master->scanning = true;
+    const int code = scanAddresses(baud, found);
+    m_master->scanning = false;
+    return code;
+}
+
+int Commands::scanAddresses(int baud, const std::function<int(int, const Outcome &)> &found)
+{
+    for (int address = MinAddress; address <= MaxAddress; ++address) {
+        m_console.progress(QString("%1 bit/s: address %2 of %3").arg(baud).arg(address).arg(MaxAddress));
+        const Outcome read = m_master->exchange(measurementRequest(quint8(address)));
+        if (read.status == ModbusMaster::NoAnswer)
+            continue;
+        m_console.progress(QString());
+        if (isStop(read.status))
+            return end(read);
+        const int code = found(address, read);
+        if (code != Done)
+            return code;
     }
     m_console.progress(QString());
-    return found ? Done : fail("no module answered at " + speedList(speeds));
+    return Done;
 }
 
 int Commands::read(const Settings &settings)
 {
+    QVector<int> addresses = settings.addresses;
+    if (settings.allFound) {
+        const int retries = m_master->retries;
+        m_master->retries = 0;
+        m_master->timeoutMs = settings.scanTimeoutMs;
+        const int code = scanAt(settings.baud, [&](int address, const Outcome &) {
+            addresses << address;
+            return int(Done);
+        });
+        m_master->retries = retries;
+        m_master->timeoutMs = settings.timeoutMs;
+        if (code != Done)
+            return code;
+        if (addresses.isEmpty())
+            return fail("no module answered at " + speedList({settings.baud}));
+    }
     if (settings.format == Settings::Csv && print("time,address,temperature_c,humidity_rh,dew_point_c,status") != Done)
         return OutputError;
-    const QByteArray request = measurementRequest(quint8(settings.address));
     const qint64 periodMs = qMax<qint64>(1, qRound64(settings.watchSeconds * 1000));
     const qint64 start = m_master->now();
     qint64 slot = 0;
-    bool answered = false;
+    QVector<int> silent = addresses;   // never answered yet
     for (int n = 0; n < settings.count; ++n) {
         if (n > 0) {
-            // The next slot that has not begun: a reading that overran its
+            // The next slot that has not begun: a round that overran its
             // slot skips the slots it took, it never bunches rows.
             slot = qMax(slot + 1, (m_master->now() - start + periodMs - 1) / periodMs);
             const ModbusMaster::Status waited = m_master->waitUntil(start + slot * periodMs);
             if (waited != ModbusMaster::Ok)
                 return stopped(waited);
         }
-        const Outcome reading = m_master->exchange(request);
-        if (reading.status == ModbusMaster::Interrupted)
-            return stopped(reading.status);
-        if (print(row(settings, reading)) != Done)
-            return OutputError;
-        answered = answered || reading.status == ModbusMaster::Ok;
-        if (reading.status == ModbusMaster::PortLost && settings.watchSeconds == 0)
-            return PortError;
+        for (int address : addresses) {
+            const Outcome reading = m_master->exchange(measurementRequest(quint8(address)));
+            if (reading.status == ModbusMaster::Interrupted)
+                return stopped(reading.status);
+            if (report(settings, address, addresses.size() > 1, reading) != Done)
+                return OutputError;
+            if (reading.status == ModbusMaster::Ok)
+                silent.removeOne(address);
+            if (reading.status == ModbusMaster::PortLost && settings.watchSeconds == 0)
+                return PortError;
+        }
     }
-    if (answered)
+    if (silent.isEmpty())
         return Done;
-    return m_master->lost() ? PortError : Failed;
+    if (silent.size() == addresses.size() && m_master->lost())
+        return PortError;
+    QStringList numbers;
+    for (int address : silent)
+        numbers << QString::number(address);
+    return fail(QString("no reading from address %1").arg(numbers.join(", ")));
 }
 
 int Commands::setAddress(const Settings &settings)
@@ -298,33 +357,88 @@ QString Commands::impossible(int address) const
         .arg(MaxAddress);
 }
 
-QString Commands::row(const Settings &settings, const Outcome &outcome) const
+QString Commands::speedText(const Settings &settings, int baud) const
+{
+    return settings.tcp() ? QString("at the server's line speed") : QString("at %1 bit/s").arg(baud);
+}
+
+QString Commands::status(const Outcome &outcome) const
+{
+    switch (outcome.status) {
+    case ModbusMaster::Ok:
+        return "ok";
+    case ModbusMaster::Refused:
+        return exceptionName(outcome.reply.exceptionCode);
+    case ModbusMaster::PortLost:
+        return "port lost: " + m_master->lostReason();
+    case ModbusMaster::NoAnswer:
+    case ModbusMaster::Interrupted:
+        break;
+    }
+    return "no answer";
+}
+
+// One reading on standard output; in the InfluxDB form a miss goes to
+// standard error instead, as collectors take only measurements.
+int Commands::report(const Settings &settings, int address, bool several, const Outcome &outcome)
 {
     const bool ok = outcome.status == ModbusMaster::Ok;
-    QString status = "ok";
-    if (outcome.status == ModbusMaster::Refused)
-        status = exceptionName(outcome.reply.exceptionCode);
-    else if (outcome.status == ModbusMaster::NoAnswer)
-        status = "no answer";
-    else if (outcome.status == ModbusMaster::PortLost)
-        status = "port lost: " + m_master->lostReason();
     const QString t = ok ? tenths(outcome.reply.temperature()) : QString();
     const QString h = ok ? tenths(outcome.reply.humidity()) : QString();
     const QString d = ok ? tenths(outcome.reply.dewPoint()) : QString();
+    const QString why = status(outcome);
     switch (settings.format) {
     case Settings::Csv:
-        return QStringList{isoTime(outcome.sentAt), QString::number(settings.address), t, h, d, csvField(status)}.join(',');
+        return print(QStringList{isoTime(outcome.sentAt), QString::number(address), t, h, d, csvField(why)}.join(','));
     case Settings::Json: {
         auto number = [ok](const QString &value) { return ok ? QJsonValue(value.toDouble()) : QJsonValue(); };
-        const QJsonObject object{{"time", isoTime(outcome.sentAt)}, {"address", settings.address},
+        const QJsonObject object{{"time", isoTime(outcome.sentAt)}, {"address", address},
                                  {"temperature", number(t)}, {"humidity", number(h)},
-                                 {"dew_point", number(d)}, {"status", status}};
-        return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
+                                 {"dew_point", number(d)}, {"status", why}};
+        return print(QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)));
     }
+    case Settings::Influx:
+        if (!ok) {
+            m_console.complain(QString("address %1: %2").arg(address).arg(why));
+            return Done;
+        }
+        return print(QString("morvane,address=%1 temperature=%2,humidity=%3,dew_point=%4 %5")
+                         .arg(address).arg(t, h, d)
+                         .arg(outcome.sentAt.toMSecsSinceEpoch() * NanosecondsPerMs));
     case Settings::Text:
         break;
     }
+    const QString prefix = several || !ok ? QString("address %1: ").arg(address) : QString();
     if (!ok)
-        return QString("address %1: %2").arg(settings.address).arg(status);
-    return QString("temperature %1 °C, humidity %2 %RH, dew point %3 °C").arg(t, h, d);
+        return print(prefix + why);
+    return print(prefix + QString("temperature %1 °C, humidity %2 %RH, dew point %3 °C").arg(t, h, d));
+}
+
+// A module find --scan found: CSV and JSON carry its first reading.
+QString Commands::scanRow(const Settings &settings, int address, int baud, const Outcome &read) const
+{
+    const bool ok = read.status == ModbusMaster::Ok;
+    const QString t = ok ? tenths(read.reply.temperature()) : QString();
+    const QString h = ok ? tenths(read.reply.humidity()) : QString();
+    const QString d = ok ? tenths(read.reply.dewPoint()) : QString();
+    // Over TCP the speed is the server's, not known here.
+    const QString speed = settings.tcp() ? QString() : QString::number(baud);
+    switch (settings.format) {
+    case Settings::Csv:
+        return QStringList{QString::number(address), speed, t, h, d, csvField(status(read))}.join(',');
+    case Settings::Json: {
+        auto number = [ok](const QString &value) { return ok ? QJsonValue(value.toDouble()) : QJsonValue(); };
+        const QJsonObject object{{"address", address}, {"baud", speed.isEmpty() ? QJsonValue() : QJsonValue(baud)},
+                                 {"temperature", number(t)}, {"humidity", number(h)},
+                                 {"dew_point", number(d)}, {"status", status(read)}};
+        return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
+    }
+    case Settings::Text:
+    case Settings::Influx:
+        break;
+    }
+    QString line = QString("address %1 %2").arg(address).arg(speedText(settings, baud));
+    if (read.status == ModbusMaster::Refused)
+        line += ", which refused: " + exceptionName(read.reply.exceptionCode);
+    return line;
 }

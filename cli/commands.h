@@ -4,6 +4,8 @@
 #include "modbusmaster.h"
 #include "settings.h"
 
+#include <functional>
+
 class Console;
 
 // The commands, each on the master's line (ports on none): each prints its
@@ -23,7 +25,9 @@ public:
     static const int SpeedChangeMs = 100;   // the module switches once its echo has left
 
 private:
-    int scan(const QList<int> &speeds);
+    int scan(const Settings &settings, const QList<int> &speeds);
+    int scanAt(int baud, const std::function<int(int, const ModbusMaster::Outcome &)> &found);
+    int scanAddresses(int baud, const std::function<int(int, const ModbusMaster::Outcome &)> &found);
     int ownAddress(int *address);
     int end(const ModbusMaster::Outcome &outcome);
     int stopped(ModbusMaster::Status status);
@@ -31,7 +35,10 @@ private:
     int print(const QString &line);
     QString failure(const ModbusMaster::Outcome &outcome) const;
     QString impossible(int address) const;
-    QString row(const Settings &settings, const ModbusMaster::Outcome &outcome) const;
+    QString speedText(const Settings &settings, int baud) const;
+    QString status(const ModbusMaster::Outcome &outcome) const;
+    int report(const Settings &settings, int address, bool several, const ModbusMaster::Outcome &outcome);
+    QString scanRow(const Settings &settings, int address, int baud, const ModbusMaster::Outcome &read) const;
 
     ModbusMaster *m_master;
     Console &m_console;

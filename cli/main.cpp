@@ -12,10 +12,15 @@
 namespace {
 
 const QList<QCommandLineOption> lineOptions = {
-    {"port", "The serial port: a path (relative ones too), or a short name such as ttyUSB0 under /dev.", "path"},
-    {"baud", "Line speed: 1200, 2400, 4800, 9600 or 19200 (default 9600; find without it asks at each, doctor asks at every speed, this one first).", "rate"},
+    {"port", "The serial port: a path (relative ones too), or a short name such as ttyUSB0 under /dev; or "
+             "tcp://HOST:PORT, a serial device server passing the line's bytes through TCP as they are "
+             "(RTU over TCP, not Modbus TCP with its MBAP header). Over TCP a pause of 100 ms, not 30, "
+             "ends a frame, as the network and the server pass bytes on in batches; a dropped connection "
+             "is a port lost.", "path"},
+    {"baud", "Line speed: 1200, 2400, 4800, 9600 or 19200 (default 9600; find without it asks at each, doctor asks at every speed, this one first). "
+             "Over TCP it is sent nowhere and only times the frames: the line's speed is set on the server.", "rate"},
     {"timeout", "Milliseconds the module has to start answering once the request has left the line, "
-                "1 to 600000 (default 500). A reply that has begun is given its time on the wire at the line's "
+                "1 to 600000 (default 500; 30 for a scan, where a module slower than that may be missed). A reply that has begun is given its time on the wire at the line's "
                 "speed and 3.5 characters of silence. After a request with no answer in time the line must "
                 "stay silent this long once more, a late answer thrown away, before the next request.", "ms"},
     {"retries", "Tries again after a lost or damaged reply, 0 to 100 (default 2; none with --scan).", "n"},
@@ -62,17 +67,25 @@ const QList<CommandLine::Command> commands = {
      &Commands::ports},
     {"find", "", "Find the module: its address read at each of its five speeds, 9600 first (--retries more "
                  "passes), or with --scan the measurement asked of addresses 1-247, for a line with several modules.",
-     withLine({{"scan", "Poll addresses 1-247 instead, at --baud or at every speed in turn."}}),
+     withLine({{"scan", "Poll addresses 1-247 instead, at --baud or at every speed in turn."},
+               {"format", "With --scan: text, csv or json (one object a line); CSV and JSON give each module's "
+                          "address, speed and first reading, and read --address takes the file.", "format"}}),
      &Commands::find},
-    {"read", "", "Read temperature, humidity and dew point from --address, once or with --watch.",
+    {"read", "", "Read temperature, humidity and dew point from the modules at --address, once or with "
+                 "--watch: each round asks every module in address order, one row each, and a module that "
+                 "misses goes on to the next.",
      withLine({
-         {"address", "The module's address, 1-247.", "n"},
+         {"address", "The modules: one address, 1-247, or a list such as 1,3,5-9; all-found for those a "
+                     "scan at --baud finds first; or a file: what find --scan --format csv or json printed, or "
+                     "one address a line.", "list"},
          {"watch", "Read again every this many seconds, more than 0 and at most 86400, until interrupted or "
                    "--count readings. A reading that overruns its slot skips the slots it took. When the port "
                    "fails, rows say \"port lost: REASON\" and it is opened again every 2 s until it is back.", "seconds"},
          {"count", "Stop after this many readings, 1 to 2147483647.", "n"},
-         {"format", "text, csv or json (one object a line); default text. CSV and JSON rows carry the time "
-                    "their request went out, to the millisecond.", "format"},
+         {"format", "text, csv, json (one object a line) or influx (InfluxDB line protocol: measurement "
+                    "morvane, tag address, nanoseconds; a miss goes to standard error only); default text. "
+                    "Rows carry the address and the time their request went out, to the millisecond; text "
+                    "rows of several modules begin \"address N: \".", "format"},
      }),
      &Commands::read},
     {"set-address", "NEW", "Write a new bus address (1-247) through address 0 and read it back.", lineOptions,

@@ -4,6 +4,7 @@
 #include "linetime.h"
 #include "trafficline.h"
 
+#include <cmath>
 #include <cstdio>
 
 namespace {
@@ -25,6 +26,7 @@ ModbusMaster::Outcome ModbusMaster::exchange(const QByteArray &request, int modu
             outcome.sentAt = tried.sentAt;
         if (!tried.ignored.isEmpty())
             outcome.ignored = tried.ignored;
+        outcome.garbled = outcome.garbled || tried.garbled;
     }
     return outcome;
 }
@@ -46,11 +48,13 @@ ModbusMaster::Outcome ModbusMaster::attempt(const QByteArray &request, int modul
     m_assembler.clear();
 
     const int baud = m_line.baudRate();
-    const int silence = LineTime::silenceMs(baud);
+    const int silence = silenceMs();
     const int replyMs = LineTime::wireMs(Reply::answerLength(request), baud) + silence;
     const qint64 startBy = m_line.now() + LineTime::wireMs(request.size(), baud) + timeoutMs;
     qint64 until = startBy;
     qint64 lastByte = 0;
+    bool begunInTime = false;
+    const qint64 droppedBefore = m_assembler.dropped();
     QByteArray echo;
     bool echoDamaged = false;
     for (qint64 now = m_line.now(); now < until; now = m_line.now()) {
@@ -81,8 +85,10 @@ ModbusMaster::Outcome ModbusMaster::attempt(const QByteArray &request, int modul
                 break;
             lastByte = m_line.now();
             // A reply that has begun in time is given its time on the wire.
-            if (m_assembler.held() == 0 && lastByte <= startBy)
+            if (m_assembler.held() == 0 && lastByte <= startBy) {
                 until = qMax(until, lastByte + replyMs);
+                begunInTime = true;
+            }
             m_assembler.feed(bytes);
             break;
         }
@@ -95,13 +101,17 @@ ModbusMaster::Outcome ModbusMaster::attempt(const QByteArray &request, int modul
             }
             trace(frame, true);
             m_drainPending = false;
+            m_frameEnd = m_line.now();
             outcome.status = reply.isAnswer() ? Ok : Refused;
             outcome.reply = reply;
             return outcome;
         }
     }
     m_quietSince = m_line.now();
+    if (scanning && lastByte == 0)
+        m_drainPending = false;
     outcome.status = NoAnswer;
+    outcome.garbled = begunInTime && (m_assembler.dropped() > droppedBefore || m_assembler.held() > 0);
     return outcome;
 }
 
@@ -115,6 +125,17 @@ ModbusMaster::Status ModbusMaster::settle()
         const Status drained = drain();
         if (drained != Ok)
             return drained;
+    }
+    // 3.5 characters between the last answer and the next request, so the
+    // modules on the line see where one frame ends and the next begins.
+    const qint64 gapEnd = m_frameEnd < 0 ? 0 : m_frameEnd + qint64(std::ceil(3.5 * LineTime::characterMs(m_line.baudRate())));
+    for (qint64 now = m_line.now(); now < gapEnd; now = m_line.now()) {
+        QByteArray junk;
+        const ByteLine::Wait wait = m_line.read(int(gapEnd - now), &junk);
+        if (wait == ByteLine::Interrupted)
+            return Interrupted;
+        if (wait == ByteLine::Failed)
+            return portLost();
     }
     for (int i = 0; i < FlushReads; ++i) {
         QByteArray junk;
@@ -215,6 +236,11 @@ void ModbusMaster::tryReopen()
     }
     m_lostReason = m_line.errorString();
     m_nextReopen = m_line.now() + ReopenMs;
+}
+
+int ModbusMaster::silenceMs() const
+{
+    return qMax(silenceFloorMs, LineTime::silenceMs(m_line.baudRate()));
 }
 
 void ModbusMaster::trace(const QByteArray &frame, bool received) const

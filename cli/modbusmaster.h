@@ -2,6 +2,7 @@
 #define MODBUSMASTER_H
 
 #include "frameassembler.h"
+#include "linetime.h"
 #include "replydecoder.h"
 
 #include <QDateTime>
@@ -29,6 +30,7 @@ public:
         Status status = NoAnswer;
         Reply reply;         // Ok and Refused: the frame decoded
         QString ignored;     // why the last frame that came was not the answer
+        bool garbled = false;   // NoAnswer: bytes began in time but made no frame
         QDateTime sentAt;    // when the request went out
     };
 
@@ -37,6 +39,13 @@ public:
     int timeoutMs = 500;
     int retries = 2;
     bool verbose = false;   // every frame sent and taken on standard error
+    // The shortest pause taken for the end of a frame: a device server on the
+    // network passes bytes on in batches, further apart than a USB adapter.
+    int silenceFloorMs = LineTime::AdapterFloorMs;
+    // A scan: each request goes to another address, so after one met by
+    // silence alone the next goes at once; a late answer carries an address
+    // the next request does not ask and is not taken for its answer.
+    bool scanning = false;
     bool localEcho = false;
 
     // For a request to address 0, moduleAddress is the module's own address
@@ -62,11 +71,13 @@ private:
     Status portLost();
     void tryReopen();
     void trace(const QByteArray &frame, bool received) const;
+    int silenceMs() const;
 
     ByteLine &m_line;
     FrameAssembler m_assembler{FrameAssembler::Replies};
     bool m_drainPending = false;   // the last request went unanswered
     qint64 m_quietSince = 0;
+    qint64 m_frameEnd = -1;        // the last answer's last byte came; -1 before any
     bool m_lost = false;
     QString m_lostReason;
     qint64 m_nextReopen = 0;

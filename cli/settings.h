@@ -4,6 +4,7 @@
 #include <QDateTime>
 #include <QSize>
 #include <QString>
+#include <QVector>
 #include <QStringList>
 
 // Exit codes of morvane-cli; a signal gives 128 + its number (130, 143).
@@ -12,23 +13,28 @@ enum ExitCode { Done = 0, Failed = 1, UsageError = 2, PortError = 3, OutputError
 // A command's arguments and options, parsed and checked once.
 struct Settings
 {
-    enum Format { Text, Csv, Json };
+    enum Format { Text, Csv, Json, Influx };
 
-    QString port;              // the path to open
+    QString port;              // the path to open, or tcp://HOST:PORT
     int baud = 9600;
     bool baudGiven = false;    // find: only this speed
     int timeoutMs = 500;
+    int scanTimeoutMs = 30;    // find --scan and read --address all-found
     int retries = 2;
     bool retriesGiven = false;
     bool verbose = false;
     bool localEcho = false;    // the line brings each request back first
     bool scan = false;
     bool probe = false;
-    int address = 0;           // read: the module's address
+    QVector<int> addresses;    // read: the modules, in rising order
+    bool allFound = false;     // read: the modules a scan at --baud finds
+    int address = 0;           // doctor: the one module, 0 for none
     double watchSeconds = 0;   // read: 0 for once
     int count = 1;
     Format format = Text;
     int value = 0;             // set-address NEW, set-baud RATE
+
+    bool tcp() const { return port.startsWith("tcp://"); }
     int waitMs = 1000;         // doctor: how long each probe waits for a reply
     QStringList logs;          // plot: the files, "-" for standard input
     QString output;            // plot -o

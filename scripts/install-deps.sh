@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
     cmake g++ make dpkg-dev file
     qtbase5-dev libqt5serialport5-dev qttools5-dev qttools5-dev-tools libqt5svg5-dev
-    socat mbpoll
+    socat mbpoll mosquitto mosquitto-clients
     xvfb xauth
     lintian help2man appstream desktop-file-utils man-db procps
     clang libclang-rt-dev python3

@@ -126,6 +126,9 @@ void SimServer::acceptConnection()
             continue;
         }
         m_connection = socket;
+        // Bytes go on as the line gives them, as a device server passes
+        // them: never held back waiting for the master's acknowledgement.
+        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         if (m_verbose)
             log("morvane-sim: connection from " + peer);
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] { receive(socket->readAll()); });

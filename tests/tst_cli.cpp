@@ -2,6 +2,8 @@
 // process shows: signals, output errors, a port that vanishes and comes back.
 #include "testsupport.h"
 
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QtTest>
 
 #include <csignal>
@@ -26,6 +28,25 @@ static void startCli(QProcess &cli, const QString &arguments, const QString &por
     cli.start("bash", QStringList{"-c", "trap '' PIPE; " + how, MORVANE_CLI} + args);
 }
 
+// socat serving one connection on 127.0.0.1, passing the bytes to and from
+// this terminal at 9600 bit/s; its tcp:// address. Given one, it listens
+// there again. Empty when it did not start.
+static QString startSocat(QProcess &socat, const QString &terminal, QString url = QString())
+{
+    if (url.isEmpty()) {
+        QTcpServer free;
+        free.listen(QHostAddress::LocalHost);
+        url = QString("tcp://127.0.0.1:%1").arg(free.serverPort());
+    }
+    socat.start("socat", {"-d", "-d", "TCP-LISTEN:" + url.section(':', -1) + ",bind=127.0.0.1,reuseaddr",
+                          "FILE:" + terminal + ",raw,echo=0,b9600"});
+    socat.setReadChannel(QProcess::StandardError);
+    QByteArray said;
+    while (!said.contains("listening on") && socat.waitForReadyRead(5000))
+        said += socat.readAllStandardError();
+    return said.contains("listening on") ? url : QString();
+}
+
 class CliTest : public QObject
 {
     Q_OBJECT
@@ -46,7 +67,7 @@ private slots:
                            "^time,address,temperature_c,humidity_rh,dew_point_c,status\n"
                            "(\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}(Z|[+-]\\d\\d:\\d\\d),3,-12.3,87.6,-13.9,ok\n){3}$"},
                           {"read --address 3 --format json", 0, "^\\{.*\"temperature\":-12.3.*\"time\":\"[^\"]+\\.\\d{3}"},
-                          {"read --address 4 --timeout 100", 1, "^address 4: no answer\n$"}};
+                          {"read --address 4 --timeout 100", 1, "^address 4: no answer\nmorvane-cli: no reading from address 4\n$"}};
         QTest::newRow("large values") << "--temperature 3276.7 --humidity 6553.5 --dew-point -3276.8"
             << QList<Run>{{"read --address 1", 0, "temperature 3276.7 °C, humidity 6553.5 %RH, dew point -3276.8 °C"}};
         QTest::newRow("set-address, then read") << "--address 5"
@@ -72,6 +93,14 @@ private slots:
                           {"set-address 9 --help-all", 2, "Unknown option 'help-all'"},
                           {"ports extra", 2, "ports takes no values, not extra"},
                           {"read --port /nonexistent/tty --address 1", 3, "^morvane-cli: cannot open /nonexistent/tty: \\S"}};
+        QTest::newRow("a bus, one module silent") << "--address 2,5,9"
+            << QList<Run>{{"find --timeout 100", 1, "several modules answered address 0 at once at 9600 bit/s: .*find --scan"},
+                          {"read --address 2-5 --format csv --timeout 50 --retries 0", 1,
+                           "^time,.*\n\\S+,2,23.5,45.0,10.9,ok\n\\S+,3,,,,no answer\n\\S+,4,,,,no answer\n\\S+,5,23.7,45.5,11.2,ok\n"
+                           "morvane-cli: no reading from address 3, 4\n$"},
+                          {"read --address 9,2 --format influx --count 2 --watch 0.1", 0,
+                           "^(morvane,address=2 temperature=23.5,humidity=45.0,dew_point=10.9 \\d{19}\n"
+                           "morvane,address=9 temperature=23.9,humidity=46.0,dew_point=11.6 \\d{19}\n){2}$"}};
         // Every value shown is the one sent, however many tries it takes.
         QTest::newRow("bad line") << "--drop 0.3 --corrupt 0.2 --seed 5 --temperature 21.5 --humidity 40 --dew-point 7.3"
             << QList<Run>{{"read --address 1 --format csv --watch 0.05 --count 20 --retries 5 --timeout 100", 0,
@@ -95,6 +124,78 @@ private slots:
         }
         if (QTest::currentDataTag() == QString("refused before sending"))
             QVERIFY(module.output().filter("->RX").isEmpty());
+    }
+
+    // What find --scan prints is the next read's --address file.
+    void scanFeedsRead()
+    {
+        SimProcess modules({"--address", "3,200,41", "--baud", "19200"});
+        QTemporaryDir folder;
+        const QString found = folder.filePath("found");
+        QProcess scan, read;
+        scan.setStandardOutputFile(found);
+        startCli(scan, "find --scan --baud 19200 --timeout 10 --format csv", modules.path());
+        QVERIFY(scan.waitForFinished(30000));
+        QCOMPARE(scan.exitCode(), 0);
+        startCli(read, "read --baud 19200 --format csv --address " + found, modules.path());
+        QVERIFY(read.waitForFinished(10000));
+        QCOMPARE(read.exitCode(), 0);
+        const QRegularExpression rows("^time,.*\n\\S+,3,23.5,.*,ok\n\\S+,41,23.7,.*,ok\n\\S+,200,23.9,.*,ok\n$");
+        const QString out = read.readAll();
+        QVERIFY2(rows.match(out).hasMatch(), qPrintable(out));
+    }
+
+    // The modules behind a serial device server: the simulator's own
+    // listener, and socat passing its terminal through. Split replies with
+    // 60 ms between the pieces are still one reply over TCP.
+    void tcp_data()
+    {
+        QTest::addColumn<bool>("socat");
+        QTest::addColumn<QString>("sim");
+        QTest::newRow("morvane-sim --listen") << false << "--address 1-3 --listen 127.0.0.1:0 --noise 0.5";
+        QTest::newRow("socat") << true << "--address 1-3 --split 1 --gap-ms 60";
+    }
+
+    void tcp()
+    {
+        QFETCH(bool, socat);
+        QFETCH(QString, sim);
+        SimProcess modules(sim.split(' '));
+        QProcess server;
+        QString url = modules.path();
+        if (socat)
+            url = startSocat(server, modules.path());
+        QVERIFY(!url.isEmpty());
+        QProcess cli;
+        cli.setProcessChannelMode(QProcess::MergedChannels);
+        startCli(cli, "read --address 1-3 --format csv --count 2 --watch 0.1 --retries 0", url);
+        QVERIFY(cli.waitForFinished(20000));
+        const QString out = cli.readAll();
+        QVERIFY2(cli.exitCode() == 0 && out.count(",ok\n") == 6, qPrintable(out));
+        server.terminate();
+        server.waitForFinished(5000);
+    }
+
+    // The server goes away in --watch and comes back on the same port.
+    void tcpDropped()
+    {
+        SimProcess module({"--address", "7"});
+        QProcess server, cli;
+        const QString url = startSocat(server, module.path());
+        QVERIFY(!url.isEmpty());
+        startCli(cli, "read --address 7 --watch 0.2 --format csv --timeout 100 --retries 0", url);
+        QString out;
+        QTRY_VERIFY_WITH_TIMEOUT((out += cli.readAllStandardOutput()).contains(",ok\n"), 20000);
+        server.terminate();
+        QVERIFY(server.waitForFinished(5000));
+        QTRY_VERIFY_WITH_TIMEOUT((out += cli.readAllStandardOutput()).contains(",port lost: the server closed the connection\n"), 20000);
+        QVERIFY(!startSocat(server, module.path(), url).isEmpty());
+        const QRegularExpression resumed(",,,port lost: [^\n]+\n.*,7,23.5,45.0,10.9,ok\n", QRegularExpression::DotMatchesEverythingOption);
+        QTRY_VERIFY_WITH_TIMEOUT(resumed.match(out += cli.readAllStandardOutput()).hasMatch(), 20000);
+        cli.terminate();
+        QVERIFY(cli.waitForFinished(10000));
+        server.terminate();
+        server.waitForFinished(5000);
     }
 
     // doctor against each fault the simulator plays: the findings it must

@@ -1,5 +1,6 @@
 // ModbusMaster and the commands against a line that lies on purpose, played
 // on a virtual clock: frames in at given times, verdicts out.
+#include "addresslist.h"
 #include "adapterinfo.h"
 #include "byteline.h"
 #include "commands.h"
@@ -218,6 +219,9 @@ private slots:
         QTest::newRow("set-baud, echo lost, gone") << "set-baud" << 19200 << QList<Arrival>{at5} << 1 << ""
             << "did not echo the write and does not answer at 19200 bit/s; it was last seen as address 5 at "
                "9600 bit/s (morvane-cli find looks at every speed)";
+        QTest::newRow("find, replies collide") << "find" << 0
+            << QList<Arrival>{{0, 5, QByteArray(addressReply(3, 3)).replace(4, 1, "\x01")}} << 1 << ""
+            << "several modules answered address 0 at once at 9600 bit/s";
         QTest::newRow("read, port lost") << "read" << 0 << QList<Arrival>{{0, 5, {}, Arrival::Failure}} << 3
                                          << "address 7: port lost: unplugged\n" << "";
     }
@@ -232,7 +236,7 @@ private slots:
         Settings settings;
         QFETCH(int, value);
         settings.value = value;
-        settings.address = 7;
+        settings.addresses = {7};
         ScriptedLine line(script);
         ModbusMaster master(line);
         master.timeoutMs = 100;
@@ -244,6 +248,81 @@ private slots:
         QTEST(out.text(), "out");
         QFETCH(QString, err);
         QVERIFY2(err.isEmpty() ? errors.text().isEmpty() : errors.text().contains(err), qPrintable(errors.text()));
+    }
+
+    // Modules 3, 4 and 5 read twice: 4 never answers, 5 refuses, and 3 and 5
+    // are asked every round all the same.
+    void bus_data()
+    {
+        QTest::addColumn<int>("format");
+        QTest::addColumn<QString>("outPattern");
+        QTest::addColumn<QString>("errPattern");
+        const QString round = "address 3: temperature 21.5 °C, humidity 40.0 %RH, dew point 7.3 °C\n"
+                              "address 4: no answer\naddress 5: illegal data address\n";
+        QTest::newRow("text") << int(Settings::Text) << "^" + QRegularExpression::escape(round + round) + "$"
+                              << "^morvane-cli: no reading from address 4, 5\n$";
+        const QString influx = "morvane,address=3 temperature=21.5,humidity=40.0,dew_point=7.3 \\d{19}\n";
+        QTest::newRow("influx") << int(Settings::Influx) << "^(" + influx + "){2}$"
+                                << "^(morvane-cli: address 4: no answer\nmorvane-cli: address 5: illegal data address\n){2}"
+                                   "morvane-cli: no reading from address 4, 5\n$";
+    }
+
+    void bus()
+    {
+        QFETCH(int, format);
+        const QByteArray from3 = frame("030306 00d7 0190 0049"), refusal = frame("058302");
+        ScriptedLine line({{0, 5, from3}, {2, 5, refusal}, {3, 5, from3}, {5, 5, refusal}});
+        ModbusMaster master(line);
+        master.timeoutMs = 100;
+        master.retries = 0;
+        Settings settings;
+        settings.addresses = {3, 4, 5};
+        settings.count = 2;
+        settings.format = Settings::Format(format);
+        Captured out, errors;
+        Console console(out.file, errors.file);
+        QCOMPARE(Commands(&master, console).read(settings), 1);
+        QFETCH(QString, outPattern);
+        QFETCH(QString, errPattern);
+        QVERIFY2(QRegularExpression(outPattern).match(out.text()).hasMatch(), qPrintable(out.text()));
+        QVERIFY2(QRegularExpression(errPattern).match(errors.text()).hasMatch(), qPrintable(errors.text()));
+    }
+
+    // --address as given, or a file of this text; "!" and a piece of the error.
+    void addressList_data()
+    {
+        QTest::addColumn<QString>("given");
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("result");
+        QTest::newRow("list") << "9,1,3,5-7,3" << "" << "1 3 5 6 7 9";
+        QTest::newRow("0") << "0" << "" << "!--address takes 1 to 247, a list";
+        QTest::newRow("248") << "1-248" << "" << "!--address takes 1 to 247";
+        QTest::newRow("backwards") << "7-5" << "" << "!--address takes 1 to 247";
+        QTest::newRow("scan CSV") << "" << "address,baud,temperature_c,humidity_rh,dew_point_c,status\n"
+                                            "12,9600,21.5,40.0,7.3,ok\n3,9600,,,,illegal data address\n" << "3 12";
+        QTest::newRow("scan JSON") << "" << "{\"address\":200,\"baud\":19200}\n\n{\"address\":4}\n" << "4 200";
+        QTest::newRow("plain, a bad line") << "" << "5\n6\nsix\n" << "!line 3: no address 1 to 247 in \"six\"";
+        QTest::newRow("JSON without an address") << "" << "{\"baud\":9600}\n" << "!line 1: no address";
+    }
+
+    void addressList()
+    {
+        QFETCH(QString, given);
+        QFETCH(QString, file);
+        QFETCH(QString, result);
+        QTemporaryFile list;
+        QVERIFY(list.open());
+        list.write(file.toUtf8());
+        list.flush();
+        QVector<int> addresses;
+        const QString error = file.isEmpty() ? AddressList::parse(given, &addresses) : AddressList::parseFile(list.fileName(), &addresses);
+        QStringList numbers;
+        for (int a : addresses)
+            numbers << QString::number(a);
+        if (result.startsWith('!'))
+            QVERIFY2(error.contains(result.mid(1)), qPrintable(error));
+        else
+            QCOMPARE(error.isEmpty() ? numbers.join(' ') : error, result);
     }
 
     // The adapter as a directory laid out like sysfs tells it: its driver,
@@ -289,7 +368,7 @@ private slots:
         master.timeoutMs = 3000;
         master.retries = 0;
         Settings settings;
-        settings.address = 7;
+        settings.addresses = {7};
         settings.watchSeconds = 1;
         settings.count = 4;
         Captured out;

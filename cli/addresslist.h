@@ -1,0 +1,18 @@
+#ifndef ADDRESSLIST_H
+#define ADDRESSLIST_H
+
+#include <QString>
+#include <QVector>
+
+// The modules read takes: "7", "1,3,5-9", or a file of them (what
+// find --scan --format csv or json prints, or one address a line). Each
+// parse returns an error naming the allowed range, the file and the line,
+// or an empty string; the addresses come out in rising order, each once.
+namespace AddressList {
+
+QString parse(const QString &text, QVector<int> *addresses);
+QString parseFile(const QString &path, QVector<int> *addresses);
+
+} // namespace AddressList
+
+#endif // ADDRESSLIST_H

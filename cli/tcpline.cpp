@@ -1,0 +1,165 @@
+#include "tcpline.h"
+
+#include "interrupt.h"
+
+#include <QRegularExpression>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+const int WriteLimitMs = 2000;
+const int MaxTcpPort = 65535;
+}
+
+TcpLine::TcpLine()
+{
+    m_clock.start();
+}
+
+TcpLine::~TcpLine()
+{
+    close();
+}
+
+QString TcpLine::parseUrl(const QString &url, QString *host, int *port)
+{
+    static const QRegularExpression form("^tcp://(\\[[^\\]]+\\]|[^:/\\[\\]]+):(\\d{1,9})$");
+    const QRegularExpressionMatch m = form.match(url);
+    const QString usage = QString("--port takes tcp://HOST:PORT, PORT 1 to %1, not %2").arg(MaxTcpPort).arg(url);
+    if (!m.hasMatch())
+        return usage;
+    *host = m.captured(1);
+    if (host->startsWith('['))
+        *host = host->mid(1, host->size() - 2);
+    *port = m.captured(2).toInt();
+    return *port >= 1 && *port <= MaxTcpPort ? QString() : usage;
+}
+
+bool TcpLine::open(const QString &url, int baud)
+{
+    m_url = url;
+    m_baud = baud;
+    close();
+    QString host;
+    int port = 0;
+    const QString error = parseUrl(url, &host, &port);
+    return error.isEmpty() ? connectTo(host, port) : fail(error);
+}
+
+bool TcpLine::connectTo(const QString &host, int port)
+{
+    struct addrinfo hints = {};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    struct addrinfo *found = nullptr;
+    const int lookup = getaddrinfo(qPrintable(host), qPrintable(QString::number(port)), &hints, &found);
+    if (lookup != 0)
+        return fail(QString("%1: %2").arg(host, gai_strerror(lookup)));
+    QString why = "no address to connect to";
+    for (struct addrinfo *a = found; a && m_fd < 0; a = a->ai_next) {
+        m_fd = ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
+        if (m_fd < 0) {
+            why = strerror(errno);
+            continue;
+        }
+        int error = ::connect(m_fd, a->ai_addr, a->ai_addrlen) == 0 ? 0 : errno;
+        if (error == EINPROGRESS) {
+            struct pollfd fds[] = {{m_fd, POLLOUT, 0}, {Interrupt::fd(), POLLIN, 0}};
+            error = ::poll(fds, 2, ConnectLimitMs) > 0 && fds[0].revents ? 0 : ETIMEDOUT;
+            socklen_t size = sizeof error;
+            if (error == 0)
+                getsockopt(m_fd, SOL_SOCKET, SO_ERROR, &error, &size);
+            if (Interrupt::signal())
+                error = EINTR;
+        }
+        if (error != 0) {
+            why = error == ETIMEDOUT ? QString("no connection within %1 ms").arg(ConnectLimitMs) : QString(strerror(error));
+            close();
+        }
+    }
+    freeaddrinfo(found);
+    if (m_fd < 0)
+        return fail(why);
+    // A request goes out whole at once, not held back for more.
+    const int on = 1;
+    setsockopt(m_fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    m_error.clear();
+    return true;
+}
+
+bool TcpLine::write(const QByteArray &bytes)
+{
+    if (m_fd < 0)
+        return false;
+    const qint64 giveUpAt = now() + WriteLimitMs;
+    for (int done = 0; done < bytes.size();) {
+        const ssize_t n = ::send(m_fd, bytes.constData() + done, size_t(bytes.size() - done), MSG_NOSIGNAL);
+        if (n > 0) {
+            done += int(n);
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EINTR)
+            return fail(strerror(errno));
+        if (Interrupt::signal())
+            return true;
+        if (now() >= giveUpAt)
+            return fail(QString("the server took no bytes for %1 ms").arg(WriteLimitMs));
+        struct pollfd fds[] = {{m_fd, POLLOUT, 0}, {Interrupt::fd(), POLLIN, 0}};
+        ::poll(fds, 2, int(giveUpAt - now()));
+    }
+    return true;
+}
+
+ByteLine::Wait TcpLine::read(int ms, QByteArray *bytes)
+{
+    struct pollfd fds[] = {{Interrupt::fd(), POLLIN, 0}, {m_fd, POLLIN, 0}};
+    const int ready = ::poll(fds, 2, qMax(0, ms));
+    if (Interrupt::signal())
+        return Interrupted;
+    if (m_fd < 0)
+        return Failed;
+    if (ready < 0 && errno == EINTR)
+        return Quiet;
+    if (ready < 0) {
+        fail(strerror(errno));
+        return Failed;
+    }
+    if (fds[1].revents == 0)
+        return Quiet;
+    char chunk[512];
+    const ssize_t n = ::recv(m_fd, chunk, sizeof chunk, 0);
+    if (n > 0) {
+        // Each piece acknowledged at once: a server that sends a reply a
+        // byte at a time, Nagle's way, waits for each acknowledgement.
+        const int on = 1;
+        setsockopt(m_fd, IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
+        *bytes = QByteArray(chunk, int(n));
+        return Bytes;
+    }
+    if (n < 0 && (errno == EAGAIN || errno == EINTR))
+        return Quiet;
+    fail(n == 0 ? QString("the server closed the connection") : QString(strerror(errno)));
+    return Failed;
+}
+
+bool TcpLine::fail(const QString &why)
+{
+    m_error = why;
+    close();
+    return false;
+}
+
+void TcpLine::close()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
+}

@@ -1,0 +1,45 @@
+#ifndef TCPLINE_H
+#define TCPLINE_H
+
+#include "byteline.h"
+
+#include <QElapsedTimer>
+
+// The line behind a serial device server: the RTU frames as they are, check
+// values and all, through a TCP connection to tcp://HOST:PORT (RTU over TCP,
+// not Modbus TCP's MBAP header). The server sets its line's speed; the speed
+// kept here only times the frames. A connection that drops is a port lost,
+// and reopen() connects again.
+class TcpLine : public ByteLine
+{
+public:
+    TcpLine();
+    ~TcpLine() override;
+
+    static const int ConnectLimitMs = 5000;
+    // tcp://HOST:PORT, HOST a name, an IPv4 address or an IPv6 one in [].
+    static QString parseUrl(const QString &url, QString *host, int *port);
+
+    bool open(const QString &url, int baud);
+
+    bool write(const QByteArray &bytes) override;
+    Wait read(int ms, QByteArray *bytes) override;
+    bool setBaudRate(int baud) override { m_baud = baud; return m_fd >= 0; }
+    int baudRate() const override { return m_baud; }
+    bool reopen() override { return open(m_url, m_baud); }
+    QString errorString() const override { return m_error; }
+    qint64 now() const override { return m_clock.elapsed(); }
+
+private:
+    bool connectTo(const QString &host, int port);
+    bool fail(const QString &why);
+    void close();
+
+    int m_fd = -1;
+    QString m_url;
+    int m_baud = 9600;
+    QString m_error;
+    QElapsedTimer m_clock;
+};
+
+#endif // TCPLINE_H
