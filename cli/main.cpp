@@ -118,6 +118,16 @@ const QList<CommandLine::Command> commands = {
 
 } // namespace
 
+QtMessageHandler qtMessages = nullptr;
+
+// Qt's platform asks for a runtime folder that a root shell or a cron job
+// may not have; a picture written to a file does not need one.
+void withoutRuntimeNotice(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (!message.startsWith("QStandardPaths: XDG_RUNTIME_DIR"))
+        qtMessages(type, context, message);
+}
+
 // Only plot draws text, so only plot pays for a QGuiApplication; with no
 // display it draws offscreen.
 QCoreApplication *application(int &argc, char *argv[])
@@ -129,6 +139,7 @@ QCoreApplication *application(int &argc, char *argv[])
         platformGiven = platformGiven || std::strcmp(argv[i], "-platform") == 0;
     if (!platformGiven && !qEnvironmentVariableIsSet("DISPLAY") && !qEnvironmentVariableIsSet("WAYLAND_DISPLAY"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    qtMessages = qInstallMessageHandler(withoutRuntimeNotice);
     return new QGuiApplication(argc, argv);
 }
 

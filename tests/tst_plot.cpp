@@ -254,6 +254,10 @@ private slots:
         bad.close();
         arguments.replace("LOG", log.fileName()).replace("BAD", bad.fileName()).replace("OUT", dir.path());
         QProcess cli;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char *name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+            environment.remove(name);   // plot takes the offscreen platform itself
+        cli.setProcessEnvironment(environment);
         cli.start(MORVANE_CLI, QStringList{"plot"} + arguments.split(' '));
         QVERIFY(cli.waitForFinished(30000));
         QCOMPARE(cli.exitCode(), exitCode);

@@ -55,7 +55,7 @@ bool isoTime(const QByteArray &text, qint64 *ms)
     if (text.size() == 24 && p[4] == '-' && p[7] == '-' && p[10] == 'T' && p[13] == ':' && p[16] == ':'
         && p[19] == '.' && p[23] == 'Z' && digits(p, 4, &y) && digits(p + 5, 2, &mo) && digits(p + 8, 2, &d)
         && digits(p + 11, 2, &h) && digits(p + 14, 2, &mi) && digits(p + 17, 2, &s) && digits(p + 20, 3, &frac)
-        && mo >= 1 && mo <= 12 && d >= 1 && d <= 31 && h < 24 && mi < 60 && s < 61) {
+        && QDate::isValid(y, mo, d) && h < 24 && mi < 60 && s < 61) {
         *ms = ((daysFromCivil(y, mo, d) * 24 + h) * 60 + mi) * 60000LL + s * 1000LL + frac;
         return true;
     }

@@ -198,7 +198,7 @@ void PlotRenderer::drawPanel(QPainter *painter, Panel which) const
         painter->setPen(Grid);
         painter->drawLine(r.left(), at, r.right(), at);
         painter->setPen(Ink);
-        const int decimals = range.step < 1 ? 1 : 0;
+        const int decimals = range.step == std::floor(range.step) ? 0 : range.step * 10 == std::floor(range.step * 10) ? 1 : 2;
         painter->drawText(QRect(Margin, at - m_line / 2, AxisWidth - 6, m_line), Qt::AlignRight | Qt::AlignVCenter,
                           QString::number(value, 'f', decimals));
     }
