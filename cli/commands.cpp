@@ -31,14 +31,6 @@ bool isStop(ModbusMaster::Status status)
     return status == ModbusMaster::PortLost || status == ModbusMaster::Interrupted;
 }
 
-QString speedList(const QList<int> &speeds)
-{
-    QStringList rates;
-    for (int baud : speeds)
-        rates << QString::number(baud);
-    return rates.join(", ") + " bit/s";
-}
-
 QString tenths(int value)
 {
     return QString::number(value / 10.0, 'f', 1);

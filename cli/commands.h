@@ -22,7 +22,7 @@ public:
     int setBaud(const Settings &settings);
     int doctor(const Settings &settings);
 
-    static const int SpeedChangeMs = 100;   // the module switches once its echo has left
+    static constexpr int SpeedChangeMs = 100;   // the module switches once its echo has left
 
 private:
     int scan(const Settings &settings, const QList<int> &speeds);

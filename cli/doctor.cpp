@@ -24,14 +24,6 @@ const int MinSafeTimeoutMs = 100;
 const double DamagedShare = 0.1;
 const int TopicWidth = 17;
 
-QString speedList(const QList<int> &speeds)
-{
-    QStringList names;
-    for (int baud : speeds)
-        names << QString::number(baud);
-    return names.join(", ") + " bit/s";
-}
-
 QString milliseconds(double ms)
 {
     return QString::number(qRound(ms));

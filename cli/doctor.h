@@ -35,10 +35,10 @@ public:
     QString text() const;
     QJsonObject json() const;
 
-    static const int SeriesLength = 20;
-    static const int SeriesBudgetMs = 5000;   // a slow module gets fewer requests
-    static const int BudgetMs = 20000;        // every probe begins within this
-    static const int Tries = 3;               // at a speed where bytes came
+    static constexpr int SeriesLength = 20;
+    static constexpr int SeriesBudgetMs = 5000;   // a slow module gets fewer requests
+    static constexpr int BudgetMs = 20000;        // every probe begins within this
+    static constexpr int Tries = 3;               // at a speed where bytes came
 
 private:
     bool probe(const QByteArray &request, LineProbe::Result *result);

@@ -62,7 +62,7 @@ public:
     bool lost() const { return m_lost; }
     QString lostReason() const { return m_lostReason; }
 
-    static const int ReopenMs = 2000;
+    static constexpr int ReopenMs = 2000;
 
 private:
     Outcome attempt(const QByteArray &request, int moduleAddress);

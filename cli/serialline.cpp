@@ -1,12 +1,7 @@
 #include "serialline.h"
 
-#include "interrupt.h"
+#include "descriptorio.h"
 #include "linetime.h"
-
-#include <cerrno>
-#include <cstring>
-#include <poll.h>
-#include <unistd.h>
 
 namespace {
 // How long a port may refuse to take a request before it counts as failed.
@@ -43,52 +38,18 @@ bool SerialLine::write(const QByteArray &bytes)
 {
     if (!m_port.isOpen())
         return false;
-    const qint64 giveUpAt = now() + WriteLimitMs + LineTime::wireMs(bytes.size(), m_baud);
-    for (int done = 0; done < bytes.size();) {
-        const ssize_t n = ::write(m_port.handle(), bytes.constData() + done, size_t(bytes.size() - done));
-        if (n > 0) {
-            done += int(n);
-            continue;
-        }
-        if (n < 0 && errno != EAGAIN && errno != EINTR)
-            return fail(strerror(errno));
-        if (Interrupt::signal())
-            return true;
-        if (now() >= giveUpAt)
-            return fail(QString("the port took no bytes for %1 ms").arg(WriteLimitMs));
-        struct pollfd fds[] = {{m_port.handle(), POLLOUT, 0}, {Interrupt::fd(), POLLIN, 0}};
-        ::poll(fds, 2, int(giveUpAt - now()));
-    }
-    return true;
+    const QString why = DescriptorIo::writeAll(m_port.handle(), DescriptorIo::Device, bytes,
+                                               WriteLimitMs + LineTime::wireMs(bytes.size(), m_baud));
+    return why.isEmpty() || fail(why);
 }
 
 ByteLine::Wait SerialLine::read(int ms, QByteArray *bytes)
 {
-    const int port = m_port.isOpen() ? m_port.handle() : -1;
-    struct pollfd fds[] = {{Interrupt::fd(), POLLIN, 0}, {port, POLLIN, 0}};
-    const int ready = ::poll(fds, 2, qMax(0, ms));
-    if (Interrupt::signal())
-        return Interrupted;
-    if (port < 0)
-        return Failed;
-    if (ready < 0 && errno == EINTR)
-        return Quiet;
-    if (ready < 0) {
-        fail(strerror(errno));
-        return Failed;
-    }
-    if (fds[1].revents == 0)
-        return Quiet;
-    char chunk[512];
-    const ssize_t n = ::read(port, chunk, sizeof chunk);
-    if (n > 0) {
-        *bytes = QByteArray(chunk, int(n));
-        return Bytes;
-    }
-    if (n < 0 && (errno == EAGAIN || errno == EINTR))
-        return Quiet;
-    fail(n == 0 ? QString("the device hung up") : QString(strerror(errno)));
-    return Failed;
+    QString why;
+    const Wait wait = DescriptorIo::read(m_port.isOpen() ? m_port.handle() : -1, DescriptorIo::Device, ms, bytes, &why);
+    if (!why.isEmpty())
+        fail(why);
+    return wait;
 }
 
 bool SerialLine::setBaudRate(int baud)

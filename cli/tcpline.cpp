@@ -1,5 +1,6 @@
 #include "tcpline.h"
 
+#include "descriptorio.h"
 #include "interrupt.h"
 
 #include <QRegularExpression>
@@ -99,55 +100,17 @@ bool TcpLine::write(const QByteArray &bytes)
 {
     if (m_fd < 0)
         return false;
-    const qint64 giveUpAt = now() + WriteLimitMs;
-    for (int done = 0; done < bytes.size();) {
-        const ssize_t n = ::send(m_fd, bytes.constData() + done, size_t(bytes.size() - done), MSG_NOSIGNAL);
-        if (n > 0) {
-            done += int(n);
-            continue;
-        }
-        if (n < 0 && errno != EAGAIN && errno != EINTR)
-            return fail(strerror(errno));
-        if (Interrupt::signal())
-            return true;
-        if (now() >= giveUpAt)
-            return fail(QString("the server took no bytes for %1 ms").arg(WriteLimitMs));
-        struct pollfd fds[] = {{m_fd, POLLOUT, 0}, {Interrupt::fd(), POLLIN, 0}};
-        ::poll(fds, 2, int(giveUpAt - now()));
-    }
-    return true;
+    const QString why = DescriptorIo::writeAll(m_fd, DescriptorIo::Socket, bytes, WriteLimitMs);
+    return why.isEmpty() || fail(why);
 }
 
 ByteLine::Wait TcpLine::read(int ms, QByteArray *bytes)
 {
-    struct pollfd fds[] = {{Interrupt::fd(), POLLIN, 0}, {m_fd, POLLIN, 0}};
-    const int ready = ::poll(fds, 2, qMax(0, ms));
-    if (Interrupt::signal())
-        return Interrupted;
-    if (m_fd < 0)
-        return Failed;
-    if (ready < 0 && errno == EINTR)
-        return Quiet;
-    if (ready < 0) {
-        fail(strerror(errno));
-        return Failed;
-    }
-    if (fds[1].revents == 0)
-        return Quiet;
-    char chunk[512];
-    const ssize_t n = ::recv(m_fd, chunk, sizeof chunk, 0);
-    if (n > 0) {
-        // Each piece acknowledged at once: a server that sends a reply a
-        // byte at a time, Nagle's way, waits for each acknowledgement.
-        const int on = 1;
-        setsockopt(m_fd, IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
-        *bytes = QByteArray(chunk, int(n));
-        return Bytes;
-    }
-    if (n < 0 && (errno == EAGAIN || errno == EINTR))
-        return Quiet;
-    fail(n == 0 ? QString("the server closed the connection") : QString(strerror(errno)));
-    return Failed;
+    QString why;
+    const Wait wait = DescriptorIo::read(m_fd, DescriptorIo::Socket, ms, bytes, &why);
+    if (!why.isEmpty())
+        fail(why);
+    return wait;
 }
 
 bool TcpLine::fail(const QString &why)

@@ -16,7 +16,7 @@ public:
     TcpLine();
     ~TcpLine() override;
 
-    static const int ConnectLimitMs = 5000;
+    static constexpr int ConnectLimitMs = 5000;
     // tcp://HOST:PORT, HOST a name, an IPv4 address or an IPv6 one in [].
     static QString parseUrl(const QString &url, QString *host, int *port);
 

@@ -1,5 +1,7 @@
 #include "modbusframe.h"
 
+#include <QStringList>
+
 #include <array>
 
 namespace ModbusFrame {
@@ -161,6 +163,14 @@ int codeForBaud(int baud)
 QString moduleSpeeds()
 {
     return "1200, 2400, 4800, 9600 or 19200";
+}
+
+QString speedList(const QList<int> &speeds)
+{
+    QStringList rates;
+    for (int baud : speeds)
+        rates << QString::number(baud);
+    return rates.join(", ") + " bit/s";
 }
 
 } // namespace ModbusFrame

@@ -2,6 +2,7 @@
 #define MODBUSFRAME_H
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QVector>
 #include <QtGlobal>
@@ -77,6 +78,7 @@ int replyLength(const QByteArray &start);
 int baudForCode(int code);
 int codeForBaud(int baud);
 QString moduleSpeeds();   // "1200, 2400, 4800, 9600 or 19200"
+QString speedList(const QList<int> &speeds);   // "9600, 19200 bit/s"
 
 } // namespace ModbusFrame
 

@@ -13,7 +13,7 @@
 class Decimator
 {
 public:
-    static const int PauseIntervals = 3;
+    static constexpr int PauseIntervals = 3;
 
     struct Column
     {

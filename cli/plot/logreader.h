@@ -16,7 +16,7 @@ class ReadingLog;
 class LogReader
 {
 public:
-    static const int NamedBadRows = 5;
+    static constexpr int NamedBadRows = 5;
 
     LogReader(ReadingLog *log, qint64 from = LLONG_MIN, qint64 to = LLONG_MAX)
         : m_log(log), m_from(from), m_to(to) {}

@@ -10,7 +10,7 @@
 struct ModuleLog
 {
     enum Quantity { Temperature, Humidity, DewPoint, Quantities };
-    static const qint16 Missed = SHRT_MIN;
+    static constexpr qint16 Missed = SHRT_MIN;
 
     int address = 0;
     QVector<qint64> times;                // ms since the epoch

@@ -34,7 +34,7 @@ public:
     static QColor dewPointColour(int module);
 
 private:
-    static const int MinPanelHeight = 60;
+    static constexpr int MinPanelHeight = 60;
 
     struct Range
     {
