@@ -38,7 +38,8 @@ int PlotCommand::readLogs(const Settings &settings, ReadingLog *log)
     for (const QString &row : reader.namedBadRows())
         m_console.hint(row);
     if (reader.badRows() > 0)
-        m_console.complain(QString("%1 rows could not be read and were skipped").arg(reader.badRows()));
+        m_console.complain(reader.badRows() == 1 ? QString("1 row could not be read and was skipped")
+                                                 : QString("%1 rows could not be read and were skipped").arg(reader.badRows()));
     if (!empty.isEmpty()) {
         m_console.complain("no readable row in " + empty.join(", "));
         return Failed;
