@@ -24,6 +24,7 @@ sims=()   # and the watcher
 trap 'kill "${sims[@]}" 2>/dev/null || true; wait "${sims[@]}" 2>/dev/null || true; rm -rf "$work"' EXIT
 
 source operator/start-sim.sh
+source bench/watch-figures.sh
 us() { echo $(( $(date +%s%N) / 1000 )); }
 # The median of ROUNDS timed runs of one round, in microseconds.
 round_us() {
@@ -54,17 +55,6 @@ awk -v t="$tcp_us" -v p="$pty_us" 'BEGIN {
     printf "round_20_modules_tcp_ms %.1f (%+.1f %% against the pseudo-terminal, aim within 10 %%)\n", t / 1000, 100 * (t - p) / p }'
 
 start_sim --address 1-20 --wire-time --drift
-"$cli" read --port "$port" --address 1-20 --watch 1 --format csv > "$work/watch.csv" &
-watcher=$!
-sims+=($watcher)
-for minute in $(seq 0 $(( seconds / 60 ))); do
-    [ "$minute" -gt 0 ] && sleep $(( seconds / 60 > 0 ? 60 : seconds ))
-    echo "watch_rss_kib minute $minute $(awk '/^VmRSS/ {print $2}' /proc/$watcher/status)"
-done
-read -r utime stime < <(awk '{print $14, $15}' /proc/$watcher/stat)
-ticks=$(getconf CLK_TCK)
-kill -INT $watcher; wait $watcher || true
-awk -v u="$utime" -v s="$stime" -v t="$ticks" -v n="$seconds" \
-    'BEGIN {printf "watch_cpu_s %.2f over %d s (%.3f%% of one core, aim < 1)\n", (u + s) / t, n, 100 * (u + s) / t / n}'
+watch_figures "$seconds" ", aim < 1" "$cli" read --port "$port" --address 1-20 --watch 1 --format csv
 rows=$(($(wc -l < "$work/watch.csv") - 1))
 echo "watch_rows $rows ($(grep -c ',ok$' "$work/watch.csv") ok) of $(( (seconds + 1) * 20 )) at most"

@@ -20,6 +20,7 @@ sims=()   # and the watcher
 trap 'kill "${sims[@]}" 2>/dev/null || true; wait "${sims[@]}" 2>/dev/null || true; rm -rf "$work"' EXIT
 
 source operator/start-sim.sh
+source bench/watch-figures.sh
 ms() { echo $(( $(date +%s%N) / 1000000 )); }
 
 start_sim --address 9 --baud 1200
@@ -36,16 +37,5 @@ start=$(ms); $cli find --scan --port "$port" --baud 9600 --timeout 50 >/dev/null
 echo "scan_247_addresses_9600_timeout_50_ms $(( $(ms) - start ))"
 
 start_sim --address 3 --drift
-$cli read --port "$port" --address 3 --watch 1 --format csv > "$work/watch.csv" &
-watcher=$!
-sims+=($watcher)
-for minute in $(seq 0 $(( seconds / 60 ))); do
-    [ "$minute" -gt 0 ] && sleep $(( seconds / 60 > 0 ? 60 : seconds ))
-    echo "watch_rss_kib minute $minute $(awk '/^VmRSS/ {print $2}' /proc/$watcher/status)"
-done
-read -r utime stime < <(awk '{print $14, $15}' /proc/$watcher/stat)
-ticks=$(getconf CLK_TCK)
-kill -INT $watcher; wait $watcher || true
-awk -v u="$utime" -v s="$stime" -v t="$ticks" -v n="$seconds" \
-    'BEGIN {printf "watch_cpu_s %.2f over %d s (%.3f%% of one core)\n", (u + s) / t, n, 100 * (u + s) / t / n}'
+watch_figures "$seconds" "" $cli read --port "$port" --address 3 --watch 1 --format csv
 echo "watch_lines $(($(wc -l < "$work/watch.csv") - 1))"
