@@ -165,6 +165,11 @@ QString moduleSpeeds()
     return "1200, 2400, 4800, 9600 or 19200";
 }
 
+QList<int> searchOrder()
+{
+    return {9600, 19200, 4800, 2400, 1200};
+}
+
 QString speedList(const QList<int> &speeds)
 {
     QStringList rates;

@@ -78,6 +78,9 @@ int replyLength(const QByteArray &start);
 int baudForCode(int code);
 int codeForBaud(int baud);
 QString moduleSpeeds();   // "1200, 2400, 4800, 9600 or 19200"
+// The order a module of unknown speed is looked for in: the usual speed
+// first, then the others from the most to the least likely.
+QList<int> searchOrder();
 QString speedList(const QList<int> &speeds);   // "9600, 19200 bit/s"
 
 } // namespace ModbusFrame

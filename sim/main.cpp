@@ -1,4 +1,5 @@
 // morvane-sim: plays the temperature and humidity module on a serial line.
+#include "exitcode.h"
 #include "modbusframe.h"
 #include "sensormodule.h"
 #include "simserver.h"
@@ -21,8 +22,6 @@
 
 namespace {
 
-// The same codes as morvane-cli's.
-enum ExitCode { Done = 0, Failure = 1, UsageError = 2, PortError = 3 };
 
 // What a register of tenths can hold.
 const double MinSignedTenths = -3276.8, MaxSignedTenths = 3276.7, MaxUnsignedTenths = 6553.5;
@@ -247,7 +246,7 @@ int main(int argc, char *argv[])
         // Named as typed, not with the path it was started by.
         printf("%s%s", qPrintable(parser.helpText().replace(QRegularExpression("^Usage: \\S+"), "Usage: morvane-sim")),
                exitCodes);
-        return fflush(stdout) == 0 ? Done : Failure;
+        return fflush(stdout) == 0 ? Done : Failed;
     }
     if (!parser.positionalArguments().isEmpty())
         fail(UsageError, "takes no arguments, only options: " + parser.positionalArguments().join(' '));
@@ -284,9 +283,9 @@ int main(int argc, char *argv[])
     }
     QObject::connect(&server, &SimServer::lineFailed, &app, [&](const QString &reason) {
         fprintf(stderr, "morvane-sim: the port failed: %s\n", qPrintable(reason));
-        app.exit(Failure);
+        app.exit(Failed);
     });
     if (printf("%s\n", qPrintable(path)) < 0 || fflush(stdout) != 0)
-        fail(Failure, QString("cannot print the terminal's path: ") + strerror(errno));
+        fail(Failed, QString("cannot print the terminal's path: ") + strerror(errno));
     return app.exec();
 }

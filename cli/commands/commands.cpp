@@ -18,9 +18,6 @@ namespace {
 
 const qint64 NanosecondsPerMs = 1000000;
 
-// The order find asks in: the usual speed first.
-const QList<int> findOrder = {9600, 19200, 4800, 2400, 1200};
-
 bool isAddress(int value)
 {
     return value >= MinAddress && value <= MaxAddress;
@@ -80,7 +77,7 @@ int Commands::ports(const Settings &settings)
 int Commands::find(const Settings &settings)
 {
     // Behind a device server the server sets the line's speed: one is asked at.
-    const QList<int> speeds = settings.baudGiven || settings.tcp() ? QList<int>{settings.baud} : findOrder;
+    const QList<int> speeds = settings.baudGiven || settings.tcp() ? QList<int>{settings.baud} : searchOrder();
     if (settings.scan)
         return scan(settings, speeds);
     // Every speed once before any again: a module at the last speed is

@@ -1,14 +1,14 @@
 #ifndef SETTINGS_H
 #define SETTINGS_H
 
+#include "exitcode.h"
+
 #include <QDateTime>
 #include <QSize>
 #include <QString>
 #include <QVector>
 #include <QStringList>
 
-// Exit codes of morvane-cli; a signal gives 128 + its number (130, 143).
-enum ExitCode { Done = 0, Failed = 1, UsageError = 2, PortError = 3, OutputError = 4 };
 
 // A command's arguments and options, parsed and checked once.
 struct Settings

@@ -5,6 +5,7 @@
 #include "console.h"
 #include "modbusframe.h"
 #include "modbusmaster.h"
+#include "quietline.h"
 
 #include <QJsonArray>
 
@@ -15,7 +16,6 @@ using namespace ModbusFrame;
 
 namespace {
 
-const QList<int> speedOrder = {9600, 19200, 4800, 2400, 1200};
 // The timeout the other commands take when none is given.
 const int DefaultTimeoutMs = Settings().timeoutMs;
 const int DefaultBaud = Settings().baud;
@@ -69,7 +69,7 @@ bool Doctor::outOfTime() const
 
 QList<int> Doctor::speeds() const
 {
-    QList<int> all = speedOrder;
+    QList<int> all = searchOrder();
     if (m_settings.baudGiven)
         all.move(all.indexOf(m_settings.baud), 0);
     return all;
@@ -172,23 +172,17 @@ bool Doctor::series()
 // Until the line has been quiet this long, or for four times that at most.
 bool Doctor::quiet(int ms)
 {
-    const qint64 giveUpAt = m_line.now() + 4 * qint64(ms);
-    qint64 quietSince = m_line.now();
-    for (qint64 now = quietSince; now < qMin(quietSince + ms, giveUpAt); now = m_line.now()) {
-        QByteArray late;
-        switch (m_line.read(int(qMin(quietSince + ms, giveUpAt) - now), &late)) {
-        case ByteLine::Interrupted:
-            m_stop = Interrupted;
-            return false;
-        case ByteLine::Failed:
-            m_stop = PortLost;
-            return false;
-        case ByteLine::Bytes:
-            quietSince = m_line.now();
-            break;
-        case ByteLine::Quiet:
-            break;
-        }
+    const qint64 now = m_line.now();
+    switch (QuietLine::waitFor(m_line, now, ms, now + 4 * qint64(ms))) {
+    case ByteLine::Interrupted:
+        m_stop = Interrupted;
+        return false;
+    case ByteLine::Failed:
+        m_stop = PortLost;
+        return false;
+    case ByteLine::Bytes:
+    case ByteLine::Quiet:
+        break;
     }
     return true;
 }

@@ -2,6 +2,7 @@
 
 #include "byteline.h"
 #include "linetime.h"
+#include "quietline.h"
 #include "trafficline.h"
 
 #include <cmath>
@@ -158,19 +159,14 @@ ModbusMaster::Status ModbusMaster::settle()
 ModbusMaster::Status ModbusMaster::drain()
 {
     const qint64 giveUpAt = m_line.now() + DrainLimit * qint64(timeoutMs);
-    for (qint64 now = m_line.now(); now < qMin(m_quietSince + timeoutMs, giveUpAt); now = m_line.now()) {
-        QByteArray late;
-        switch (m_line.read(int(qMin(m_quietSince + timeoutMs, giveUpAt) - now), &late)) {
-        case ByteLine::Interrupted:
-            return Interrupted;
-        case ByteLine::Failed:
-            return portLost();
-        case ByteLine::Bytes:
-            m_quietSince = m_line.now();
-            break;
-        case ByteLine::Quiet:
-            break;
-        }
+    switch (QuietLine::waitFor(m_line, m_quietSince, timeoutMs, giveUpAt)) {
+    case ByteLine::Interrupted:
+        return Interrupted;
+    case ByteLine::Failed:
+        return portLost();
+    case ByteLine::Bytes:
+    case ByteLine::Quiet:
+        break;
     }
     m_drainPending = false;
     return Ok;
