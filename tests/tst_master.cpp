@@ -133,10 +133,12 @@ private slots:
         for (const QByteArray &piece : pieces)
             script << Arrival{0, 10.0 + script.size(), piece};
         ScriptedLine line(script);
-        ModbusMaster master(line);
-        master.retries = 0;
-        master.localEcho = localEcho;
-        const ModbusMaster::Outcome outcome = master.exchange(ModbusFrame::measurementRequest(7));
+        ModbusMaster::LineOptions options;
+        options.localEcho = localEcho;
+        ModbusMaster master(line, options);
+        ModbusMaster::Asking once;
+        once.retries = 0;
+        const ModbusMaster::Outcome outcome = master.exchange(ModbusFrame::measurementRequest(7), once);
         QCOMPARE(outcome.status, status);
         QCOMPARE(status == ModbusMaster::Refused ? QVector<quint16>{quint16(outcome.reply.exceptionCode)}
                                                  : outcome.reply.registers, values);
@@ -180,11 +182,10 @@ private slots:
         ScriptedLine line(script);
         line.setBaudRate(baud);
         ModbusMaster master(line);
-        master.timeoutMs = timeoutMs;
-        master.retries = retries;
+        const ModbusMaster::Asking asking{timeoutMs, retries, false};
         ModbusMaster::Outcome outcome;
         for (int i = 0; i < exchanges; ++i)
-            outcome = master.exchange(ModbusFrame::measurementRequest(7));
+            outcome = master.exchange(ModbusFrame::measurementRequest(7), asking);
         QTEST(outcome.status, "status");
         QTEST(outcome.reply.registers, "values");
         QFETCH(int, endsAt);
@@ -237,10 +238,10 @@ private slots:
         QFETCH(int, value);
         settings.value = value;
         settings.addresses = {7};
+        settings.timeoutMs = 100;
+        settings.retries = 0;
         ScriptedLine line(script);
         ModbusMaster master(line);
-        master.timeoutMs = 100;
-        master.retries = 0;
         Captured out, errors;
         Console console(out.file, errors.file);
         Commands commands(&master, console);
@@ -273,9 +274,9 @@ private slots:
         const QByteArray from3 = frame("030306 00d7 0190 0049"), refusal = frame("058302");
         ScriptedLine line({{0, 5, from3}, {2, 5, refusal}, {3, 5, from3}, {5, 5, refusal}});
         ModbusMaster master(line);
-        master.timeoutMs = 100;
-        master.retries = 0;
         Settings settings;
+        settings.timeoutMs = 100;
+        settings.retries = 0;
         settings.addresses = {3, 4, 5};
         settings.count = 2;
         settings.format = Settings::Format(format);
@@ -365,9 +366,9 @@ private slots:
     {
         ScriptedLine line({{1, 5, answer}, {2, 5, answer}, {3, 5, answer}});
         ModbusMaster master(line);
-        master.timeoutMs = 3000;
-        master.retries = 0;
         Settings settings;
+        settings.timeoutMs = 3000;
+        settings.retries = 0;
         settings.addresses = {7};
         settings.watchSeconds = 1;
         settings.count = 4;

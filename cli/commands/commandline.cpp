@@ -3,10 +3,9 @@
 #include "addresslist.h"
 #include "commands.h"
 #include "interrupt.h"
+#include "lineopener.h"
 #include "modbusframe.h"
 #include "modbusmaster.h"
-#include "serialline.h"
-#include "tcpline.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -25,10 +24,6 @@ const int MinWaitMs = 50;
 const int MaxWaitMs = 2000;   // keeps doctor under 30 s at 1200 bit/s
 const int DescriptionColumn = 26;
 const int TextWidth = 79;
-// Over TCP the shortest pause that ends a frame: the network and the device
-// server pass bytes on in batches.
-const int TcpSilenceFloorMs = 100;
-const int MinPlotWidth = 640, MinPlotHeight = 480, MaxPlotSide = 4000;
 
 const QCommandLineOption helpOption({"h", "help"}, "Show this help.");
 
@@ -78,7 +73,14 @@ QString optionHelp(const QCommandLineOption &option)
                  option.description());
 }
 
-bool integer(const QString &text, qlonglong low, qlonglong high, int *value)
+QString range(const QString &what, qlonglong low, qlonglong high, const QString &value)
+{
+    return QString("%1 takes %2 to %3, not %4").arg(what).arg(low).arg(high).arg(value);
+}
+
+} // namespace
+
+bool CommandLine::integer(const QString &text, qlonglong low, qlonglong high, int *value)
 {
     bool ok = false;
     const qlonglong number = text.toLongLong(&ok);
@@ -88,41 +90,12 @@ bool integer(const QString &text, qlonglong low, qlonglong high, int *value)
     return true;
 }
 
-QString range(const QString &what, qlonglong low, qlonglong high, const QString &value)
-{
-    return QString("%1 takes %2 to %3, not %4").arg(what).arg(low).arg(high).arg(value);
-}
-
-QString moduleSpeed(const QString &what, const QString &value, int *baud)
+QString CommandLine::moduleSpeed(const QString &what, const QString &value, int *baud)
 {
     if (integer(value, 0, INT_MAX, baud) && ModbusFrame::codeForBaud(*baud))
         return QString();
     return QString("%1: the module runs at %2 bit/s, not %3").arg(what, ModbusFrame::moduleSpeeds(), value);
 }
-
-// A path that exists is taken as given, relative ones too; a short name such
-// as ttyUSB0 is looked for under /dev/.
-QString portPath(const QString &given)
-{
-    const QFileInfo file(given);
-    if (file.exists() || file.isAbsolute() || given.contains('/'))
-        return file.absoluteFilePath();
-    return "/dev/" + given;
-}
-
-// plot --from and --to: an ISO 8601 time, local unless it names a zone.
-bool isoTime(const QString &text, QDateTime *time)
-{
-    QString iso = text;
-    if (iso.size() > 10 && iso[10] == ' ')
-        iso[10] = 'T';
-    *time = QDateTime::fromString(iso, Qt::ISODateWithMs);
-    if (!time->isValid() && iso.size() == 10)
-        *time = QDateTime(QDate::fromString(iso, Qt::ISODate), QTime(0, 0));
-    return time->isValid();
-}
-
-} // namespace
 
 int CommandLine::run(const QStringList &arguments)
 {
@@ -139,57 +112,48 @@ int CommandLine::run(const QStringList &arguments)
     if (!chosen)
         return usage(name.isEmpty() ? "a command is needed: " + names() : "unknown command '" + name + "'; the commands are " + names());
 
+    return runCommand(*chosen, arguments);
+}
+
+int CommandLine::runCommand(const Command &command, const QStringList &arguments)
+{
     QCommandLineParser parser;
     // -9600 is a value, not the options -9 -6 -0 -0.
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    parser.addOptions(chosen->options);
+    parser.addOptions(command.help.options);
     parser.addOption(helpOption);
     if (!parser.parse(arguments.mid(1)))
-        return usage(parseError(*chosen, parser));
+        return usage(parseError(command, parser));
     if (parser.isSet(helpOption))
-        return print(help(*chosen));
+        return print(help(command));
     Settings settings;
-    const QString error = take(*chosen, parser, &settings);
+    const QString error = take(command, parser, &settings);
     if (!error.isEmpty())
         return usage(error);
-    if (chosen->tool)
-        return finish(chosen->tool(settings, m_console));
+    if (command.tool)
+        return finish(command.tool(settings, m_console));
     if (settings.port.isEmpty()) {
         Commands commands(nullptr, m_console);
-        return finish((commands.*chosen->run)(settings));
+        return finish((commands.*command.run)(settings));
     }
-    return finish(openAndRun(*chosen, settings));
+    return finish(openAndRun(command, settings));
 }
 
 int CommandLine::openAndRun(const Command &command, const Settings &settings)
 {
-    if (settings.tcp()) {
-        TcpLine line;
-        if (!line.open(settings.port, settings.baud)) {
-            m_console.complain(QString("cannot open %1: %2").arg(settings.port, line.errorString()));
-            return PortError;
-        }
-        return runOn(line, command, settings);
-    }
-    SerialLine line;
-    if (!line.open(settings.port, settings.baud)) {
-        m_console.complain(QString("cannot open %1: %2").arg(settings.port, line.errorString()));
-        if (line.openError() == QSerialPort::PermissionError)
-            m_console.hint("Serial ports belong to the dialout group: sudo adduser $USER dialout, then log in again.");
+    PortName port;
+    PortName::parse(settings.port, &port);
+    const LineOpener::Opened opened = LineOpener::open(port, settings.baud);
+    if (!opened.line) {
+        m_console.complain(QString("cannot open %1: %2").arg(settings.port, opened.error));
+        if (!opened.hint.isEmpty())
+            m_console.hint(opened.hint);
         return PortError;
     }
-    return runOn(line, command, settings);
-}
-
-int CommandLine::runOn(ByteLine &line, const Command &command, const Settings &settings)
-{
-    ModbusMaster master(line);
-    master.timeoutMs = settings.scan ? settings.scanTimeoutMs : settings.timeoutMs;
-    master.retries = settings.retries;
-    master.verbose = settings.verbose;
-    if (settings.tcp())
-        master.silenceFloorMs = TcpSilenceFloorMs;
-    master.localEcho = settings.localEcho;
+    ModbusMaster::LineOptions options;
+    options.verbose = settings.verbose;
+    options.localEcho = settings.localEcho;
+    ModbusMaster master(*opened.line, options);
     Commands commands(&master, m_console);
     return (commands.*command.run)(settings);
 }
@@ -235,8 +199,10 @@ QString CommandLine::parseError(const Command &command, const QCommandLineParser
         bool number = false;
         name.toDouble(&number);
         Settings ignored;
+        if (number && command.takeValues)
+            return command.takeValues({'-' + name}, &ignored);
         if (number)
-            return takeArgument(command, '-' + name, &ignored);
+            return command.name + " takes no values, not -" + name;
     }
     return parser.errorText();
 }
@@ -244,74 +210,41 @@ QString CommandLine::parseError(const Command &command, const QCommandLineParser
 QString CommandLine::take(const Command &command, const QCommandLineParser &parser, Settings *settings) const
 {
     const QStringList values = parser.positionalArguments();
-    if (command.name == "ports" && values.value(0).startsWith("tcp://"))
-        return "ports lists this computer's serial ports; a device server's are set up on the server";
-    const bool files = command.argument.endsWith("...");
-    if (files && values.isEmpty())
-        return command.name + " takes one or more files, - for standard input";
-    if (files)
-        settings->logs = values;
-    else if (command.argument.isEmpty() && !values.isEmpty())
-        return command.name + " takes no values, not " + values.join(' ');
-    else if (!command.argument.isEmpty() && values.size() != 1)
-        return QString("%1 takes one value, %2").arg(command.name, command.argument);
-    if (!files && !command.argument.isEmpty()) {
-        const QString error = takeArgument(command, values[0], settings);
-        if (!error.isEmpty())
-            return error;
-    }
-    for (const QCommandLineOption &option : command.options) {
-        const QString name = option.names().constLast();
-        if (parser.isSet(name)) {
-            const QString error = takeOption(name, parser.value(name), settings);
-            if (!error.isEmpty())
-                return error;
-        } else if (name == "port") {
-            return command.name + " needs --port: a path, or a name such as ttyUSB0";
-        } else if (name == "output") {
-            return command.name + " needs -o FILE.png or FILE.svg";
-        } else if (name == "address" && option.defaultValues().isEmpty()) {
-            return QString("%1 needs --address: %2 to %3, a list such as 1,3,5-9, all-found or a file of addresses").arg(command.name).arg(ModbusFrame::MinAddress).arg(ModbusFrame::MaxAddress);
-        }
-    }
-    if (command.name == "doctor" && (settings->format == Settings::Csv || settings->format == Settings::Influx))
-        return "doctor prints text or json, not " + parser.value("format");
-    if (command.name == "doctor" && parser.isSet("address") && (settings->allFound || settings->addresses.size() != 1))
-        return QString("doctor --address takes one address, %1 to %2, not %3").arg(ModbusFrame::MinAddress).arg(ModbusFrame::MaxAddress).arg(parser.value("address"));
-    if (settings->format == Settings::Influx && command.name != "read")
-        return command.name + " --format is text, csv or json, not influx";
-    if (settings->format != Settings::Text && command.name == "find" && !settings->scan)
-        return "find --format needs --scan";
-    if (settings->scan && !settings->retriesGiven)
-        settings->retries = 0;
-    if (settings->watchSeconds > 0 && !parser.isSet("count"))
-        settings->count = INT_MAX;
-    return QString();
+    QString error;
+    if (command.takeValues)
+        error = command.takeValues(values, settings);
+    else if (!values.isEmpty())
+        error = command.name + " takes no values, not " + values.join(' ');
+    for (int i = 0; error.isEmpty() && i < command.help.options.size(); ++i)
+        error = takeOption(command, command.help.options[i], parser, settings);
+    if (error.isEmpty() && command.check)
+        error = command.check(parser, settings);
+    return error;
 }
 
-QString CommandLine::takeArgument(const Command &command, const QString &value, Settings *settings) const
+QString CommandLine::takeOption(const Command &command, const QCommandLineOption &option,
+                                const QCommandLineParser &parser, Settings *settings) const
 {
-    if (command.argument == "NEW" && !integer(value, ModbusFrame::MinAddress, ModbusFrame::MaxAddress, &settings->value))
-        return QString("the module's address is %1 to %2, not %3").arg(ModbusFrame::MinAddress).arg(ModbusFrame::MaxAddress).arg(value);
-    if (command.argument == "RATE")
-        return moduleSpeed(command.name, value, &settings->value);
-    if (command.argument.isEmpty())
-        return command.name + " takes no values, not " + value;
+    const QString name = option.names().constLast();
+    if (parser.isSet(name))
+        return takeValue(name, parser.value(name), settings);
+    if (name == "port")
+        return command.name + " needs --port: a path, or a name such as ttyUSB0";
+    if (name == "address" && option.defaultValues().isEmpty())
+        return QString("%1 needs --address: %2 to %3, a list such as 1,3,5-9, all-found or a file of addresses")
+            .arg(command.name).arg(ModbusFrame::MinAddress).arg(ModbusFrame::MaxAddress);
     return QString();
 }
 
-QString CommandLine::takeOption(const QString &name, const QString &value, Settings *settings) const
+// The options several commands take; a command's own are its check's.
+QString CommandLine::takeValue(const QString &name, const QString &value, Settings *settings) const
 {
     const QString option = "--" + name;
-    if (name == "port" && value.startsWith("tcp://")) {
-        settings->port = value;
-        QString host;
-        int port = 0;
-        return TcpLine::parseUrl(value, &host, &port);
-    }
     if (name == "port") {
-        settings->port = portPath(value);
-        return value.isEmpty() ? "--port takes a path, or a name such as ttyUSB0; it is empty" : QString();
+        PortName port;
+        const QString error = PortName::parse(value, &port);
+        settings->port = port.text();
+        return error;
     }
     if (name == "baud") {
         settings->baudGiven = true;
@@ -352,42 +285,17 @@ QString CommandLine::takeOption(const QString &name, const QString &value, Setti
             return "--format is text, csv, json or influx, not " + value;
         settings->format = Settings::Format(formats.indexOf(value));
     }
-    if (name == "output") {
-        settings->output = value;
-        if (!value.endsWith(".png", Qt::CaseInsensitive) && !value.endsWith(".svg", Qt::CaseInsensitive))
-            return "-o takes FILE.png or FILE.svg, not " + value;
-    }
-    if ((name == "from" || name == "to") && !isoTime(value, name == "from" ? &settings->from : &settings->to))
-        return option + " takes an ISO 8601 time such as 2026-12-08T14:30, 2026-12-08 14:30:05, "
-                        "2026-12-08T14:30Z or 2026-12-08, not " + value;
-    if (name == "to" && settings->from.isValid() && settings->to <= settings->from)
-        return "--to must come after --from";
-    if (name == "title")
-        settings->title = value;
-    if (name == "size") {
-        const QStringList sides = value.split('x');
-        int width = 0, height = 0;
-        if (sides.size() != 2 || !integer(sides[0], MinPlotWidth, MaxPlotSide, &width)
-            || !integer(sides[1], MinPlotHeight, MaxPlotSide, &height))
-            return QString("--size takes WIDTHxHEIGHT in pixels, %1x%2 to %3x%3, not %4")
-                .arg(MinPlotWidth).arg(MinPlotHeight).arg(MaxPlotSide).arg(value);
-        settings->plotSize = QSize(width, height);
-    }
-    if (name == "verbose")
-        settings->verbose = true;
-    if (name == "local-echo")
-        settings->localEcho = true;
-    if (name == "scan")
-        settings->scan = true;
-    if (name == "probe")
-        settings->probe = true;
+    settings->verbose = settings->verbose || name == "verbose";
+    settings->localEcho = settings->localEcho || name == "local-echo";
+    settings->scan = settings->scan || name == "scan";
+    settings->probe = settings->probe || name == "probe";
     return QString();
 }
 
 QString CommandLine::help(const Command &command) const
 {
-    QString text = "Usage: " + synopsis(command) + '\n' + wrapped(command.summary, 0).join('\n') + "\n\nOptions:\n";
-    for (const QCommandLineOption &option : command.options)
+    QString text = "Usage: " + synopsis(command) + '\n' + wrapped(command.help.summary, 0).join('\n') + "\n\nOptions:\n";
+    for (const QCommandLineOption &option : command.help.options)
         text += optionHelp(option);
     return text + optionHelp(helpOption);
 }
@@ -399,20 +307,17 @@ QString CommandLine::overview() const
 {
     QMap<QString, QStringList> takers;
     for (const Command &c : m_commands) {
-        for (const QCommandLineOption &option : c.options)
+        for (const QCommandLineOption &option : c.help.options)
             takers[optionHelp(option)] << c.name;
     }
-    QString text = "Usage: morvane-cli COMMAND [options]\n"
-                   "Finds, reads and sets up a temperature and humidity sensor module (Modbus RTU)\n"
-                   "on a serial line or through a serial device server (RTU over TCP), and draws\n"
-                   "the logs it reads. morvane-cli COMMAND --help shows one command.\n\nCommands:\n";
+    QString text = HelpTexts::overview() + "\nCommands:\n";
     for (const Command &c : m_commands)
-        text += entry(synopsis(c), c.summary);
+        text += entry(synopsis(c), c.help.summary);
     QList<QStringList> groups;
     QMap<QStringList, QString> shared;
     for (const Command &c : m_commands) {
         QString own;
-        for (const QCommandLineOption &option : c.options) {
+        for (const QCommandLineOption &option : c.help.options) {
             const QString help = optionHelp(option);
             const QStringList &who = takers[help];
             if (who.size() == 1) {
@@ -429,14 +334,5 @@ QString CommandLine::overview() const
     for (const QStringList &who : groups)
         text += "\nOptions of " + who.mid(0, who.size() - 1).join(", ") + " and " + who.last() + ":\n" + shared[who];
     text += "\nOptions:\n" + optionHelp(helpOption) + optionHelp(QCommandLineOption("version", "Show the version."));
-    return text + "\nExit status:\n"
-                  "  0    done\n"
-                  "  1    the module did not answer, refused (the exception is named), or\n"
-                  "       reported an address no module can have; read: a module never\n"
-                  "       gave a reading (its address on standard error); plot: a log with\n"
-                  "       no readable row; doctor: no module answered\n"
-                  "  2    usage error; nothing went on the line\n"
-                  "  3    the port cannot be opened (with the system's reason), or it failed\n"
-                  "  4    standard output, or plot's file, cannot be written (with the reason)\n"
-                  "  130  ended by SIGINT (Ctrl-C); 143 ended by SIGTERM";
+    return text + HelpTexts::exitStatus();
 }

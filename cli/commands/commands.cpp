@@ -23,6 +23,24 @@ bool isAddress(int value)
     return value >= MinAddress && value <= MaxAddress;
 }
 
+// How the commands ask: a scan's timeout for find --scan.
+ModbusMaster::Asking asking(const Settings &settings)
+{
+    ModbusMaster::Asking how;
+    how.timeoutMs = settings.scan ? settings.scanTimeoutMs : settings.timeoutMs;
+    how.retries = settings.retries;
+    return how;
+}
+
+ModbusMaster::Asking scanning(const Settings &settings, int retries)
+{
+    ModbusMaster::Asking how;
+    how.timeoutMs = settings.scanTimeoutMs;
+    how.retries = retries;
+    how.scanning = true;
+    return how;
+}
+
 bool isStop(ModbusMaster::Status status)
 {
     return status == ModbusMaster::PortLost || status == ModbusMaster::Interrupted;
@@ -83,8 +101,9 @@ int Commands::find(const Settings &settings)
     // Every speed once before any again: a module at the last speed is
     // found after one timeout for each of the others. Once replies collide
     // at a speed, only that speed is asked again.
-    const int passes = m_master->retries + 1;
-    m_master->retries = 0;
+    const int passes = settings.retries + 1;
+    ModbusMaster::Asking once = asking(settings);
+    once.retries = 0;
     int collidedAt = 0;
     for (int pass = 0; pass < passes; ++pass) {
         for (int baud : speeds) {
@@ -93,7 +112,7 @@ int Commands::find(const Settings &settings)
             const ModbusMaster::Status set = m_master->setBaudRate(baud);
             if (set != ModbusMaster::Ok)
                 return stopped(set);
-            const Outcome read = m_master->exchange(addressRequest());
+            const Outcome read = m_master->exchange(addressRequest(), once);
             if (read.status == ModbusMaster::NoAnswer) {
                 if (read.garbled)
                     collidedAt = baud;
@@ -121,7 +140,7 @@ int Commands::scan(const Settings &settings, const QList<int> &speeds)
         return OutputError;
     int found = 0;
     for (int baud : speeds) {
-        const int code = scanAt(baud, [&](int address, const Outcome &read) {
+        const int code = scanAt(baud, scanning(settings, settings.retries), [&](int address, const Outcome &read) {
             ++found;
             return print(scanRow(settings, address, baud, read));
         });
@@ -134,22 +153,14 @@ int Commands::scan(const Settings &settings, const QList<int> &speeds)
 // Asks the measurement of every address at this speed, once each; found
 // is called for each that answered or refused, and a code other than Done
 // ends the scan with it.
-int Commands::scanAt(int baud, const std::function<int(int, const Outcome &)> &found)
+int Commands::scanAt(int baud, const ModbusMaster::Asking &how, const std::function<int(int, const Outcome &)> &found)
 {
     const ModbusMaster::Status set = m_master->setBaudRate(baud);
     if (set != ModbusMaster::Ok)
         return stopped(set);
-    m_master->scanning = true;
-    const int code = scanAddresses(baud, found);
-    m_master->scanning = false;
-    return code;
-}
-
-int Commands::scanAddresses(int baud, const std::function<int(int, const Outcome &)> &found)
-{
     for (int address = MinAddress; address <= MaxAddress; ++address) {
         m_console.progress(QString("%1 bit/s: address %2 of %3").arg(baud).arg(address).arg(MaxAddress));
-        const Outcome read = m_master->exchange(measurementRequest(quint8(address)));
+        const Outcome read = m_master->exchange(measurementRequest(quint8(address)), how);
         if (read.status == ModbusMaster::NoAnswer)
             continue;
         m_console.progress(QString());
@@ -167,15 +178,10 @@ int Commands::read(const Settings &settings)
 {
     QVector<int> addresses = settings.addresses;
     if (settings.allFound) {
-        const int retries = m_master->retries;
-        m_master->retries = 0;
-        m_master->timeoutMs = settings.scanTimeoutMs;
-        const int code = scanAt(settings.baud, [&](int address, const Outcome &) {
+        const int code = scanAt(settings.baud, scanning(settings, 0), [&](int address, const Outcome &) {
             addresses << address;
             return int(Done);
         });
-        m_master->retries = retries;
-        m_master->timeoutMs = settings.timeoutMs;
         if (code != Done)
             return code;
         if (addresses.isEmpty())
@@ -197,7 +203,7 @@ int Commands::read(const Settings &settings)
                 return stopped(waited);
         }
         for (int address : addresses) {
-            const Outcome reading = m_master->exchange(measurementRequest(quint8(address)));
+            const Outcome reading = m_master->exchange(measurementRequest(quint8(address)), asking(settings));
             if (reading.status == ModbusMaster::Interrupted)
                 return stopped(reading.status);
             if (report(settings, address, addresses.size() > 1, reading) != Done)
@@ -221,13 +227,13 @@ int Commands::read(const Settings &settings)
 int Commands::setAddress(const Settings &settings)
 {
     int old = 0;
-    if (const int code = ownAddress(&old))
+    if (const int code = ownAddress(settings, &old))
         return code;
-    const Outcome written = m_master->exchange(addressWrite(quint16(settings.value)), old);
+    const Outcome written = m_master->exchange(addressWrite(quint16(settings.value)), asking(settings), old);
     if (written.status != ModbusMaster::Ok && written.status != ModbusMaster::NoAnswer)
         return end(written);
     // A write whose echo was lost may still have been taken: the read-back tells.
-    const Outcome back = m_master->exchange(addressRequest());
+    const Outcome back = m_master->exchange(addressRequest(), asking(settings));
     if (isStop(back.status))
         return end(back);
     const bool echoed = written.status == ModbusMaster::Ok;
@@ -246,9 +252,9 @@ int Commands::setBaud(const Settings &settings)
 {
     const int old = m_master->baudRate();
     int address = 0;
-    if (const int code = ownAddress(&address))
+    if (const int code = ownAddress(settings, &address))
         return code;
-    const Outcome written = m_master->exchange(baudWrite(quint16(codeForBaud(settings.value))), address);
+    const Outcome written = m_master->exchange(baudWrite(quint16(codeForBaud(settings.value))), asking(settings), address);
     if (written.status != ModbusMaster::Ok && written.status != ModbusMaster::NoAnswer)
         return end(written);
     // With its echo lost or damaged the module may have switched all the
@@ -258,7 +264,7 @@ int Commands::setBaud(const Settings &settings)
         status = m_master->setBaudRate(settings.value);
     if (status != ModbusMaster::Ok)
         return stopped(status);
-    const Outcome back = m_master->exchange(addressRequest());
+    const Outcome back = m_master->exchange(addressRequest(), asking(settings));
     if (isStop(back.status))
         return end(back);
     const bool echoed = written.status == ModbusMaster::Ok;
@@ -294,9 +300,9 @@ int Commands::doctor(const Settings &settings)
 
 // The module's own address, read through address 0; a failure's exit code
 // (its message printed) when there is none to be had.
-int Commands::ownAddress(int *address)
+int Commands::ownAddress(const Settings &settings, int *address)
 {
-    const Outcome read = m_master->exchange(addressRequest());
+    const Outcome read = m_master->exchange(addressRequest(), asking(settings));
     if (read.status != ModbusMaster::Ok)
         return end(read);
     *address = read.reply.addressRegister();

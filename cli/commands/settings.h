@@ -2,13 +2,11 @@
 #define SETTINGS_H
 
 #include "exitcode.h"
+#include "plotoptions.h"
+#include "portname.h"
 
-#include <QDateTime>
-#include <QSize>
 #include <QString>
 #include <QVector>
-#include <QStringList>
-
 
 // A command's arguments and options, parsed and checked once.
 struct Settings
@@ -33,14 +31,10 @@ struct Settings
     int count = 1;
     Format format = Text;
     int value = 0;             // set-address NEW, set-baud RATE
-
-    bool tcp() const { return port.startsWith("tcp://"); }
     int waitMs = 1000;         // doctor: how long each probe waits for a reply
-    QStringList logs;          // plot: the files, "-" for standard input
-    QString output;            // plot -o
-    QDateTime from, to;        // plot: invalid for the log's own ends
-    QSize plotSize{1200, 800};
-    QString title;
+    PlotOptions plot;
+
+    bool tcp() const { return PortName::isTcp(port); }
 };
 
 #endif // SETTINGS_H

@@ -1,5 +1,7 @@
 #include "adapterinfo.h"
 
+#include "portname.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -42,7 +44,7 @@ Finding AdapterInfo::describe(const QString &port)
 {
     Finding finding;
     finding.topic = "adapter";
-    if (port.startsWith("tcp://")) {
+    if (PortName::isTcp(port)) {
         finding.seen = port + " is a TCP connection: adapter settings and the latency timer do not apply.";
         return finding;
     }

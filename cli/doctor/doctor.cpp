@@ -191,12 +191,14 @@ bool Doctor::quiet(int ms)
 void Doctor::verify()
 {
     m_console.progress("trying the read command");
-    ModbusMaster master(m_line);
-    master.timeoutMs = safeTimeout();
-    master.retries = 0;
-    master.localEcho = m_echo;
-    master.verbose = m_settings.verbose;
-    const ModbusMaster::Outcome outcome = master.exchange(measurementRequest(quint8(m_address)));
+    ModbusMaster::LineOptions options;
+    options.localEcho = m_echo;
+    options.verbose = m_settings.verbose;
+    ModbusMaster master(m_line, options);
+    ModbusMaster::Asking once;
+    once.timeoutMs = safeTimeout();
+    once.retries = 0;
+    const ModbusMaster::Outcome outcome = master.exchange(measurementRequest(quint8(m_address)), once);
     if (outcome.status == ModbusMaster::Interrupted)
         m_stop = Interrupted;
     m_verified = outcome.status == ModbusMaster::Ok;

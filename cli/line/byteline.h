@@ -1,6 +1,8 @@
 #ifndef BYTELINE_H
 #define BYTELINE_H
 
+#include "linetime.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -27,6 +29,8 @@ public:
     virtual bool reopen() = 0;
     virtual QString errorString() const = 0;
     virtual qint64 now() const = 0;   // milliseconds, monotonic
+    // The shortest pause that ends a frame on this line, whatever its speed.
+    virtual int silenceFloorMs() const { return LineTime::AdapterFloorMs; }
 };
 
 #endif // BYTELINE_H

@@ -3,8 +3,6 @@
 #include "descriptorio.h"
 #include "interrupt.h"
 
-#include <QRegularExpression>
-
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -17,7 +15,6 @@
 
 namespace {
 const int WriteLimitMs = 2000;
-const int MaxTcpPort = 65535;
 }
 
 TcpLine::TcpLine()
@@ -30,29 +27,12 @@ TcpLine::~TcpLine()
     close();
 }
 
-QString TcpLine::parseUrl(const QString &url, QString *host, int *port)
+bool TcpLine::open(const PortName &port, int baud)
 {
-    static const QRegularExpression form("^tcp://(\\[[^\\]]+\\]|[^:/\\[\\]]+):(\\d{1,9})$");
-    const QRegularExpressionMatch m = form.match(url);
-    const QString usage = QString("--port takes tcp://HOST:PORT, PORT 1 to %1, not %2").arg(MaxTcpPort).arg(url);
-    if (!m.hasMatch())
-        return usage;
-    *host = m.captured(1);
-    if (host->startsWith('['))
-        *host = host->mid(1, host->size() - 2);
-    *port = m.captured(2).toInt();
-    return *port >= 1 && *port <= MaxTcpPort ? QString() : usage;
-}
-
-bool TcpLine::open(const QString &url, int baud)
-{
-    m_url = url;
+    m_port = port;
     m_baud = baud;
     close();
-    QString host;
-    int port = 0;
-    const QString error = parseUrl(url, &host, &port);
-    return error.isEmpty() ? connectTo(host, port) : fail(error);
+    return connectTo(port.host(), port.tcpPort());
 }
 
 bool TcpLine::connectTo(const QString &host, int port)

@@ -2,6 +2,7 @@
 #define TCPLINE_H
 
 #include "byteline.h"
+#include "portname.h"
 
 #include <QElapsedTimer>
 
@@ -17,18 +18,19 @@ public:
     ~TcpLine() override;
 
     static constexpr int ConnectLimitMs = 5000;
-    // tcp://HOST:PORT, HOST a name, an IPv4 address or an IPv6 one in [].
-    static QString parseUrl(const QString &url, QString *host, int *port);
-
-    bool open(const QString &url, int baud);
+    // The network and the device server pass bytes on in batches, further
+    // apart than a USB adapter does.
+    static constexpr int SilenceFloorMs = 100;
+    bool open(const PortName &port, int baud);
 
     bool write(const QByteArray &bytes) override;
     Wait read(int ms, QByteArray *bytes) override;
     bool setBaudRate(int baud) override { m_baud = baud; return m_fd >= 0; }
     int baudRate() const override { return m_baud; }
-    bool reopen() override { return open(m_url, m_baud); }
+    bool reopen() override { return open(m_port, m_baud); }
     QString errorString() const override { return m_error; }
     qint64 now() const override { return m_clock.elapsed(); }
+    int silenceFloorMs() const override { return SilenceFloorMs; }
 
 private:
     bool connectTo(const QString &host, int port);
@@ -36,7 +38,7 @@ private:
     void close();
 
     int m_fd = -1;
-    QString m_url;
+    PortName m_port;
     int m_baud = 9600;
     QString m_error;
     QElapsedTimer m_clock;

@@ -15,11 +15,15 @@ const int DrainLimit = 4;
 const int FlushReads = 16;
 }
 
-ModbusMaster::Outcome ModbusMaster::exchange(const QByteArray &request, int moduleAddress)
+ModbusMaster::ModbusMaster(ByteLine &line) : ModbusMaster(line, LineOptions())
+{
+}
+
+ModbusMaster::Outcome ModbusMaster::exchange(const QByteArray &request, const Asking &asking, int moduleAddress)
 {
     Outcome outcome;
-    for (int i = 0; i <= retries; ++i) {
-        const Outcome tried = attempt(request, moduleAddress);
+    for (int i = 0; i <= asking.retries; ++i) {
+        const Outcome tried = attempt(request, asking, moduleAddress);
         if (tried.status != NoAnswer)
             return tried;
         // No answer: the time is the first request's, the reason the last heard.
@@ -32,26 +36,15 @@ ModbusMaster::Outcome ModbusMaster::exchange(const QByteArray &request, int modu
     return outcome;
 }
 
-ModbusMaster::Outcome ModbusMaster::attempt(const QByteArray &request, int moduleAddress)
+ModbusMaster::Outcome ModbusMaster::attempt(const QByteArray &request, const Asking &asking, int moduleAddress)
 {
     Outcome outcome;
-    outcome.sentAt = QDateTime::currentDateTime();
-    outcome.status = settle();
-    if (outcome.status != Ok)
+    if (!send(request, asking, &outcome))
         return outcome;
-    outcome.sentAt = QDateTime::currentDateTime();
-    if (!m_line.write(request)) {
-        outcome.status = portLost();
-        return outcome;
-    }
-    trace(request, false);
-    m_drainPending = true;
-    m_assembler.clear();
-
     const int baud = m_line.baudRate();
     const int silence = silenceMs();
     const int replyMs = LineTime::wireMs(Reply::answerLength(request), baud) + silence;
-    const qint64 startBy = m_line.now() + LineTime::wireMs(request.size(), baud) + timeoutMs;
+    const qint64 startBy = m_line.now() + LineTime::wireMs(request.size(), baud) + asking.timeoutMs;
     qint64 until = startBy;
     qint64 lastByte = 0;
     bool begunInTime = false;
@@ -73,7 +66,7 @@ ModbusMaster::Outcome ModbusMaster::attempt(const QByteArray &request, int modul
                 m_assembler.silence();
             break;
         case ByteLine::Bytes:
-            if (localEcho && echo.size() < request.size()) {
+            if (m_options.localEcho && echo.size() < request.size()) {
                 const int take = qMin(bytes.size(), request.size() - echo.size());
                 echo += bytes.left(take);
                 bytes.remove(0, take);
@@ -93,27 +86,56 @@ ModbusMaster::Outcome ModbusMaster::attempt(const QByteArray &request, int modul
             m_assembler.feed(bytes);
             break;
         }
-        while (m_assembler.hasFrame()) {
-            const QByteArray frame = m_assembler.takeFrame();
-            const Reply reply = Reply::decode(request, frame, moduleAddress);
-            if (reply.kind == Reply::NotTheAnswer) {
-                outcome.ignored = reply.reasonText();
-                continue;
-            }
-            trace(frame, true);
-            m_drainPending = false;
-            m_frameEnd = m_line.now();
-            outcome.status = reply.isAnswer() ? Ok : Refused;
-            outcome.reply = reply;
+        if (takeAnswer(request, moduleAddress, &outcome))
             return outcome;
-        }
     }
     m_quietSince = m_line.now();
-    if (scanning && lastByte == 0)
+    if (asking.scanning && lastByte == 0)
         m_drainPending = false;
     outcome.status = NoAnswer;
     outcome.garbled = begunInTime && (m_assembler.dropped() > droppedBefore || m_assembler.held() > 0);
     return outcome;
+}
+
+// The request on the line, once it is settled; false with the status that
+// kept it off.
+bool ModbusMaster::send(const QByteArray &request, const Asking &asking, Outcome *outcome)
+{
+    outcome->sentAt = QDateTime::currentDateTime();
+    outcome->status = settle();
+    if (outcome->status != Ok)
+        return false;
+    outcome->sentAt = QDateTime::currentDateTime();
+    if (!m_line.write(request)) {
+        outcome->status = portLost();
+        return false;
+    }
+    trace(request, false);
+    m_drainPending = true;
+    m_drainMs = asking.timeoutMs;
+    m_assembler.clear();
+    return true;
+}
+
+// The first frame held that answers the request or refuses it; frames that
+// are not the answer are passed over, the reason kept.
+bool ModbusMaster::takeAnswer(const QByteArray &request, int moduleAddress, Outcome *outcome)
+{
+    while (m_assembler.hasFrame()) {
+        const QByteArray frame = m_assembler.takeFrame();
+        const Reply reply = Reply::decode(request, frame, moduleAddress);
+        if (reply.kind == Reply::NotTheAnswer) {
+            outcome->ignored = reply.reasonText();
+            continue;
+        }
+        trace(frame, true);
+        m_drainPending = false;
+        m_frameEnd = m_line.now();
+        outcome->status = reply.isAnswer() ? Ok : Refused;
+        outcome->reply = reply;
+        return true;
+    }
+    return false;
 }
 
 // Before a request or a change of speed: a late answer given its chance and
@@ -154,12 +176,12 @@ ModbusMaster::Status ModbusMaster::settle()
     return Ok;
 }
 
-// Until the line has been silent for the timeout since the last request
-// went unanswered or the last byte came.
+// Until the line has been silent for the unanswered request's timeout since
+// it went unanswered or the last byte came.
 ModbusMaster::Status ModbusMaster::drain()
 {
-    const qint64 giveUpAt = m_line.now() + DrainLimit * qint64(timeoutMs);
-    switch (QuietLine::waitFor(m_line, m_quietSince, timeoutMs, giveUpAt)) {
+    const qint64 giveUpAt = m_line.now() + DrainLimit * qint64(m_drainMs);
+    switch (QuietLine::waitFor(m_line, m_quietSince, m_drainMs, giveUpAt)) {
     case ByteLine::Interrupted:
         return Interrupted;
     case ByteLine::Failed:
@@ -236,11 +258,11 @@ void ModbusMaster::tryReopen()
 
 int ModbusMaster::silenceMs() const
 {
-    return qMax(silenceFloorMs, LineTime::silenceMs(m_line.baudRate()));
+    return qMax(m_line.silenceFloorMs(), LineTime::silenceMs(m_line.baudRate()));
 }
 
 void ModbusMaster::trace(const QByteArray &frame, bool received) const
 {
-    if (verbose)
+    if (m_options.verbose)
         fprintf(stderr, "%s\n", qUtf8Printable(trafficLine(frame, received)));
 }

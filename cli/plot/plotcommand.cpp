@@ -1,6 +1,7 @@
 #include "plotcommand.h"
 
 #include "console.h"
+#include "exitcode.h"
 #include "interrupt.h"
 #include "logreader.h"
 #include "plotrenderer.h"
@@ -11,21 +12,21 @@
 #include <QSaveFile>
 #include <QSvgGenerator>
 
-int PlotCommand::run(const Settings &settings)
+int PlotCommand::run(const PlotOptions &options)
 {
     ReadingLog log;
-    const int read = readLogs(settings, &log);
+    const int read = readLogs(options, &log);
     if (read != Done)
         return read;
-    return write(settings, log);
+    return write(options, log);
 }
 
-int PlotCommand::readLogs(const Settings &settings, ReadingLog *log)
+int PlotCommand::readLogs(const PlotOptions &options, ReadingLog *log)
 {
-    LogReader reader(log, settings.from.isValid() ? settings.from.toMSecsSinceEpoch() : LLONG_MIN,
-                     settings.to.isValid() ? settings.to.toMSecsSinceEpoch() : LLONG_MAX);
+    LogReader reader(log, options.from.isValid() ? options.from.toMSecsSinceEpoch() : LLONG_MIN,
+                     options.to.isValid() ? options.to.toMSecsSinceEpoch() : LLONG_MAX);
     QStringList empty;
-    for (const QString &path : settings.logs) {
+    for (const QString &path : options.logs) {
         if (!reader.read(path)) {
             if (Interrupt::signal())
                 return Failed;
@@ -52,47 +53,47 @@ int PlotCommand::readLogs(const Settings &settings, ReadingLog *log)
     return Done;
 }
 
-int PlotCommand::write(const Settings &settings, const ReadingLog &log)
+int PlotCommand::write(const PlotOptions &options, const ReadingLog &log)
 {
-    const qint64 start = settings.from.isValid() ? settings.from.toMSecsSinceEpoch() : log.start();
-    const qint64 end = settings.to.isValid() ? settings.to.toMSecsSinceEpoch() : log.end();
+    const qint64 start = options.from.isValid() ? options.from.toMSecsSinceEpoch() : log.start();
+    const qint64 end = options.to.isValid() ? options.to.toMSecsSinceEpoch() : log.end();
     QStringList addresses;
     for (const ModuleLog &module : log.modules())
         addresses << QString::number(module.address);
-    const QString title = !settings.title.isEmpty() ? settings.title
+    const QString title = !options.title.isEmpty() ? options.title
                           : addresses.size() > 8 ? QString("Readings of %1 modules").arg(addresses.size())
                                                  : "Readings of address " + addresses.join(", ");
-    const PlotRenderer renderer(log, settings.plotSize, title, start, end);
+    const PlotRenderer renderer(log, options.size, title, start, end);
     if (!renderer.fits()) {
         m_console.complain(QString("--size %1x%2 leaves no room for the panels above the table of %3 modules; "
                                    "make it at least %4 high")
-                               .arg(settings.plotSize.width()).arg(settings.plotSize.height())
+                               .arg(options.size.width()).arg(options.size.height())
                                .arg(log.modules().size()).arg(renderer.neededHeight()));
         return UsageError;
     }
-    QSaveFile file(settings.output);
+    QSaveFile file(options.output);
     if (!file.open(QIODevice::WriteOnly)) {
-        m_console.complain(QString("cannot write %1: %2").arg(settings.output, file.errorString()));
+        m_console.complain(QString("cannot write %1: %2").arg(options.output, file.errorString()));
         return OutputError;
     }
     bool drawn = true;
-    if (settings.output.endsWith(".svg", Qt::CaseInsensitive)) {
+    if (options.output.endsWith(".svg", Qt::CaseInsensitive)) {
         QSvgGenerator svg;
         svg.setOutputDevice(&file);
-        svg.setSize(settings.plotSize);
-        svg.setViewBox(QRect(QPoint(0, 0), settings.plotSize));
+        svg.setSize(options.size);
+        svg.setViewBox(QRect(QPoint(0, 0), options.size));
         svg.setTitle(title);
         QPainter painter(&svg);
         renderer.draw(&painter);
     } else {
-        QImage image(settings.plotSize, QImage::Format_RGB32);
+        QImage image(options.size, QImage::Format_RGB32);
         QPainter painter(&image);
         renderer.draw(&painter);
         painter.end();
         drawn = image.save(&file, "PNG");
     }
     if (!drawn || !file.commit()) {
-        m_console.complain(QString("cannot write %1: %2").arg(settings.output, file.errorString()));
+        m_console.complain(QString("cannot write %1: %2").arg(options.output, file.errorString()));
         return OutputError;
     }
     return Done;

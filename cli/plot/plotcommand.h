@@ -1,7 +1,7 @@
 #ifndef PLOTCOMMAND_H
 #define PLOTCOMMAND_H
 
-#include "settings.h"
+#include "plotoptions.h"
 
 class Console;
 class ReadingLog;
@@ -12,11 +12,11 @@ class PlotCommand
 public:
     explicit PlotCommand(Console &console) : m_console(console) {}
 
-    int run(const Settings &settings);
+    int run(const PlotOptions &options);
 
 private:
-    int readLogs(const Settings &settings, ReadingLog *log);
-    int write(const Settings &settings, const ReadingLog &log);
+    int readLogs(const PlotOptions &options, ReadingLog *log);
+    int write(const PlotOptions &options, const ReadingLog &log);
 
     Console &m_console;
 };
