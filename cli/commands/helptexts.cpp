@@ -52,39 +52,39 @@ QList<QCommandLineOption> doctorOptions()
 CommandHelp HelpTexts::ports()
 {
     return {"List the serial ports the system knows, without opening them.",
-     {{"probe", "Also open each port to tell whether it is free now. Opening a port raises its DTR and RTS "
-                "lines, which resets some boards and can key an RS-485 driver."}},
+            {{"probe", "Also open each port to tell whether it is free now. Opening a port raises its DTR and RTS "
+                       "lines, which resets some boards and can key an RS-485 driver."}},
     };
 }
 
 CommandHelp HelpTexts::find()
 {
     return {"Find the module: its address read at each of its five speeds, 9600 first (--retries more "
-                 "passes), or with --scan the measurement asked of addresses 1-247, for a line with several modules.",
-     withLine({{"scan", "Poll addresses 1-247 instead, at --baud or at every speed in turn."},
-               {"format", "With --scan: text, csv or json (one object a line); CSV and JSON give each module's "
-                          "address, speed and first reading, and read --address takes the file.", "format"}}),
+            "passes), or with --scan the measurement asked of addresses 1-247, for a line with several modules.",
+            withLine({{"scan", "Poll addresses 1-247 instead, at --baud or at every speed in turn."},
+                      {"format", "With --scan: text, csv or json (one object a line); CSV and JSON give each module's "
+                                 "address, speed and first reading, and read --address takes the file.", "format"}}),
     };
 }
 
 CommandHelp HelpTexts::read()
 {
     return {"Read temperature, humidity and dew point from the modules at --address, once or with "
-                 "--watch: each round asks every module in address order, one row each, and a module that "
-                 "misses goes on to the next.",
-     withLine({
-         {"address", "The modules: one address, 1-247, or a list such as 1,3,5-9; all-found for those a "
-                     "scan at --baud finds first; or a file: what find --scan --format csv or json printed, or "
-                     "one address a line.", "list"},
-         {"watch", "Read again every this many seconds, more than 0 and at most 86400, until interrupted or "
-                   "--count readings. A reading that overruns its slot skips the slots it took. When the port "
-                   "fails, rows say \"port lost: REASON\" and it is opened again every 2 s until it is back.", "seconds"},
-         {"count", "Stop after this many readings, 1 to 2147483647.", "n"},
-         {"format", "text, csv, json (one object a line) or influx (InfluxDB line protocol: measurement "
-                    "morvane, tag address, nanoseconds; a miss goes to standard error only); default text. "
-                    "Rows carry the address and the time their request went out, to the millisecond; text "
-                    "rows of several modules begin \"address N: \".", "format"},
-     }),
+            "--watch: each round asks every module in address order, one row each, and a module that "
+            "misses goes on to the next.",
+            withLine({
+                {"address", "The modules: one address, 1-247, or a list such as 1,3,5-9; all-found for those a "
+                            "scan at --baud finds first; or a file: what find --scan --format csv or json printed, or "
+                            "one address a line.", "list"},
+                {"watch", "Read again every this many seconds, more than 0 and at most 86400, until interrupted or "
+                          "--count readings. A reading that overruns its slot skips the slots it took. When the port "
+                          "fails, rows say \"port lost: REASON\" and it is opened again every 2 s until it is back.", "seconds"},
+                {"count", "Stop after this many readings, 1 to 2147483647.", "n"},
+                {"format", "text, csv, json (one object a line) or influx (InfluxDB line protocol: measurement "
+                           "morvane, tag address, nanoseconds; a miss goes to standard error only); default text. "
+                           "Rows carry the address and the time their request went out, to the millisecond; text "
+                           "rows of several modules begin \"address N: \".", "format"},
+            }),
     };
 }
 
@@ -96,38 +96,37 @@ CommandHelp HelpTexts::setAddress()
 CommandHelp HelpTexts::setBaud()
 {
     return {"Write a new line speed (1200 2400 4800 9600 19200) and confirm it at that speed; "
-                         "with the echo lost, the module is looked for at the new speed.", lineOptions};
+            "with the echo lost, the module is looked for at the new speed.", lineOptions};
 }
 
 CommandHelp HelpTexts::plot()
 {
     return {"Draw logs of read --format csv or json (files, - for standard input, formats mixed) "
-                       "to a PNG or SVG picture: temperature and dew point, and humidity, on one time axis in "
-                       "local time, a colour per address; a missed reading or a pause of more than 3 reading "
-                       "intervals is a gap; each pixel column shows the lowest to highest of its readings, so "
-                       "no peak is lost. Title: the span, readings and misses; under the panels each module's "
-                       "minimum, mean and maximum and its share missed. A row that cannot be read is skipped "
-                       "and counted, the first 5 named as FILE:LINE; a file with no readable row fails (1).",
-     {
-         {{"o", "output"}, "The picture to write, FILE.png or FILE.svg.", "file"},
-         {"from", "Leave out readings before this time: 2026-12-08T14:30, 2026-12-08 14:30:05.250, a date "
-                  "alone (its midnight); local time, or with Z or +01:00 at the end.", "time"},
-         {"to", "Leave out readings after this time, in the forms --from takes.", "time"},
-         {"size", "The picture's size in pixels, 640x480 to 4000x4000 (default 1200x800).", "WxH"},
-         {"title", "The title line (default: the addresses drawn).", "text"},
-     },
+            "to a PNG or SVG picture: temperature and dew point, and humidity, on one time axis in "
+            "local time, a colour per address; a missed reading or a pause of more than 3 reading "
+            "intervals is a gap; each pixel column shows the lowest to highest of its readings, so "
+            "no peak is lost. Title: the span, readings and misses; under the panels each module's "
+            "minimum, mean and maximum and its share missed. A row that cannot be read is skipped "
+            "and counted, the first 5 named as FILE:LINE; a file with no readable row fails (1).",
+            {
+                {{"o", "output"}, "The picture to write, FILE.png or FILE.svg.", "file"},
+                {"from", "Leave out readings before this time: 2026-12-08T14:30, 2026-12-08 14:30:05.250, a date "
+                         "alone (its midnight); local time, or with Z or +01:00 at the end.", "time"},
+                {"to", "Leave out readings after this time, in the forms --from takes.", "time"},
+                {"size", "The picture's size in pixels, 640x480 to 4000x4000 (default 1200x800).", "WxH"},
+                {"title", "The title line (default: the addresses drawn).", "text"},
+            },
     };
 }
 
 CommandHelp HelpTexts::doctor()
 {
     return {"When nothing answers, say why: a short run of probes (under 30 s) on the adapter, its echo, "
-                   "the speed, several modules on address 0, the module's turnaround and the line's quality. Each "
-                   "finding says what was seen and what to do; the last line is a read command that works now, "
-                   "tried once, or the most likely cause. Exit 0 when a module answered, 1 when none did.",
-     doctorOptions()};
+            "the speed, several modules on address 0, the module's turnaround and the line's quality. Each "
+            "finding says what was seen and what to do; the last line is a read command that works now, "
+            "tried once, or the most likely cause. Exit 0 when a module answered, 1 when none did.",
+            doctorOptions()};
 }
-
 
 QString HelpTexts::overview()
 {
