@@ -5,9 +5,9 @@
 #include "doctor.h"
 #include "interrupt.h"
 #include "modbusframe.h"
+#include "readingrow.h"
 
 #include <QJsonDocument>
-#include <QJsonObject>
 #include <QSerialPort>
 #include <QSerialPortInfo>
 
@@ -15,8 +15,6 @@ using namespace ModbusFrame;
 using Outcome = ModbusMaster::Outcome;
 
 namespace {
-
-const qint64 NanosecondsPerMs = 1000000;
 
 bool isAddress(int value)
 {
@@ -44,23 +42,6 @@ ModbusMaster::Asking scanning(const Settings &settings, int retries)
 bool isStop(ModbusMaster::Status status)
 {
     return status == ModbusMaster::PortLost || status == ModbusMaster::Interrupted;
-}
-
-QString tenths(int value)
-{
-    return QString::number(value / 10.0, 'f', 1);
-}
-
-QString isoTime(const QDateTime &time)
-{
-    return time.toOffsetFromUtc(time.offsetFromUtc()).toString(Qt::ISODateWithMs);
-}
-
-QString csvField(QString text)
-{
-    if (!text.contains(',') && !text.contains('"'))
-        return text;
-    return '"' + text.replace('"', "\"\"") + '"';
 }
 
 } // namespace
@@ -136,7 +117,7 @@ int Commands::find(const Settings &settings)
 
 int Commands::scan(const Settings &settings, const QList<int> &speeds)
 {
-    if (settings.format == Settings::Csv && print("address,baud,temperature_c,humidity_rh,dew_point_c,status") != Done)
+    if (settings.format == Settings::Csv && print(ReadingRow::ScanCsvHeader) != Done)
         return OutputError;
     int found = 0;
     for (int baud : speeds) {
@@ -187,7 +168,7 @@ int Commands::read(const Settings &settings)
         if (addresses.isEmpty())
             return fail("no module answered at " + speedList({settings.baud}));
     }
-    if (settings.format == Settings::Csv && print("time,address,temperature_c,humidity_rh,dew_point_c,status") != Done)
+    if (settings.format == Settings::Csv && print(ReadingRow::CsvHeader) != Done)
         return OutputError;
     const qint64 periodMs = qMax<qint64>(1, qRound64(settings.watchSeconds * 1000));
     const qint64 start = m_master->now();
@@ -373,61 +354,53 @@ QString Commands::status(const Outcome &outcome) const
     return "no answer";
 }
 
+// The row of a reading (its values when the module gave them).
+ReadingRow Commands::row(int address, const Outcome &outcome) const
+{
+    ReadingRow row;
+    row.setTime(outcome.sentAt);
+    row.address = address;
+    row.status = status(outcome);
+    if (outcome.status == ModbusMaster::Ok) {
+        row.tenths[ReadingRow::Temperature] = outcome.reply.temperature();
+        row.tenths[ReadingRow::Humidity] = outcome.reply.humidity();
+        row.tenths[ReadingRow::DewPoint] = outcome.reply.dewPoint();
+    }
+    return row;
+}
+
 // One reading on standard output; in the InfluxDB form a miss goes to
 // standard error instead, as collectors take only measurements.
 int Commands::report(const Settings &settings, int address, bool several, const Outcome &outcome)
 {
-    const bool ok = outcome.status == ModbusMaster::Ok;
-    const QString t = ok ? tenths(outcome.reply.temperature()) : QString();
-    const QString h = ok ? tenths(outcome.reply.humidity()) : QString();
-    const QString d = ok ? tenths(outcome.reply.dewPoint()) : QString();
-    const QString why = status(outcome);
+    const ReadingRow reading = row(address, outcome);
     switch (settings.format) {
     case Settings::Csv:
-        return print(QStringList{isoTime(outcome.sentAt), QString::number(address), t, h, d, csvField(why)}.join(','));
-    case Settings::Json: {
-        auto number = [ok](const QString &value) { return ok ? QJsonValue(value.toDouble()) : QJsonValue(); };
-        const QJsonObject object{{"time", isoTime(outcome.sentAt)}, {"address", address},
-                                 {"temperature", number(t)}, {"humidity", number(h)},
-                                 {"dew_point", number(d)}, {"status", why}};
-        return print(QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)));
-    }
+        return print(reading.csvLine());
+    case Settings::Json:
+        return print(reading.jsonLine());
     case Settings::Influx:
-        if (!ok) {
-            m_console.complain(QString("address %1: %2").arg(address).arg(why));
+        if (!reading.ok()) {
+            m_console.complain(reading.textLine(true));
             return Done;
         }
-        return print(QString("morvane,address=%1 temperature=%2,humidity=%3,dew_point=%4 %5")
-                         .arg(address).arg(t, h, d)
-                         .arg(outcome.sentAt.toMSecsSinceEpoch() * NanosecondsPerMs));
+        return print(reading.influxLine());
     case Settings::Text:
         break;
     }
-    const QString prefix = several || !ok ? QString("address %1: ").arg(address) : QString();
-    if (!ok)
-        return print(prefix + why);
-    return print(prefix + QString("temperature %1 °C, humidity %2 %RH, dew point %3 °C").arg(t, h, d));
+    return print(reading.textLine(several));
 }
 
 // A module find --scan found: CSV and JSON carry its first reading.
 QString Commands::scanRow(const Settings &settings, int address, int baud, const Outcome &read) const
 {
-    const bool ok = read.status == ModbusMaster::Ok;
-    const QString t = ok ? tenths(read.reply.temperature()) : QString();
-    const QString h = ok ? tenths(read.reply.humidity()) : QString();
-    const QString d = ok ? tenths(read.reply.dewPoint()) : QString();
     // Over TCP the speed is the server's, not known here.
-    const QString speed = settings.tcp() ? QString() : QString::number(baud);
+    const std::optional<int> speed = settings.tcp() ? std::nullopt : std::optional<int>(baud);
     switch (settings.format) {
     case Settings::Csv:
-        return QStringList{QString::number(address), speed, t, h, d, csvField(status(read))}.join(',');
-    case Settings::Json: {
-        auto number = [ok](const QString &value) { return ok ? QJsonValue(value.toDouble()) : QJsonValue(); };
-        const QJsonObject object{{"address", address}, {"baud", speed.isEmpty() ? QJsonValue() : QJsonValue(baud)},
-                                 {"temperature", number(t)}, {"humidity", number(h)},
-                                 {"dew_point", number(d)}, {"status", status(read)}};
-        return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
-    }
+        return row(address, read).scanCsvLine(speed);
+    case Settings::Json:
+        return row(address, read).scanJsonLine(speed);
     case Settings::Text:
     case Settings::Influx:
         break;

@@ -7,6 +7,7 @@
 #include <functional>
 
 class Console;
+struct ReadingRow;
 
 // The commands, each on the master's line (ports on none): each prints its
 // own messages and returns its exit code.
@@ -36,6 +37,7 @@ private:
     QString impossible(int address) const;
     QString speedText(const Settings &settings, int baud) const;
     QString status(const ModbusMaster::Outcome &outcome) const;
+    ReadingRow row(int address, const ModbusMaster::Outcome &outcome) const;
     int report(const Settings &settings, int address, bool several, const ModbusMaster::Outcome &outcome);
     QString scanRow(const Settings &settings, int address, int baud, const ModbusMaster::Outcome &read) const;
 

@@ -35,9 +35,6 @@ public:
 private:
     bool readFrom(int fd);
     void line(const QByteArray &text);
-    QString takeCsv(const QByteArray &line);
-    QString takeJson(const QByteArray &line);
-    QString add(qint64 time, int address, const QByteArray &status, const QByteArray (&values)[3]);
 
     ReadingLog *m_log;
     qint64 m_from, m_to;

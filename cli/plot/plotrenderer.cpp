@@ -1,6 +1,7 @@
 #include "plotrenderer.h"
 
 #include "readinglog.h"
+#include "rowfields.h"
 #include "timeaxis.h"
 
 #include <QFontMetrics>
@@ -31,11 +32,6 @@ const QRgb Palette[] = {0x1f77b4, 0xff7f0e, 0x2ca02c, 0xd62728, 0x9467bd,
 const int PaletteSize = int(std::size(Palette));
 const char *const QuantityNames[ModuleLog::Quantities] = {"temperature °C", "humidity %RH", "dew point °C"};
 const char *const PanelNames[PlotRenderer::Panels] = {"temperature and dew point (light), °C", "relative humidity, %"};
-
-QString tenths(double value)
-{
-    return QString::number(value / 10.0, 'f', 1);
-}
 
 } // namespace
 
@@ -296,9 +292,9 @@ void PlotRenderer::drawTable(QPainter *painter) const
                 sum += v;
                 ++count;
             }
-            cell(3 * q, row, count ? tenths(low) : "-");
-            cell(3 * q + 1, row, count ? tenths(sum / count) : "-");
-            cell(3 * q + 2, row, count ? tenths(high) : "-");
+            cell(3 * q, row, count ? RowFields::tenthsText(low) : "-");
+            cell(3 * q + 1, row, count ? RowFields::tenthsText(sum / count) : "-");
+            cell(3 * q + 2, row, count ? RowFields::tenthsText(high) : "-");
         }
         cell(9, row, QString::number(100.0 * module.misses() / module.size(), 'f', 1) + " %");
     }
