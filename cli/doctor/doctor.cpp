@@ -58,7 +58,7 @@ bool Doctor::probe(const QByteArray &request, LineProbe::Result *result)
         m_stop = Interrupted;
     if (result->verdict == LineProbe::PortLost)
         m_stop = PortLost;
-    m_echo = m_echo || result->echo;
+    m_echo = m_echo || result->echo == LineProbe::ExactEcho;
     return m_stop == None;
 }
 
