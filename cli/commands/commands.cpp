@@ -265,18 +265,25 @@ int Commands::setBaud(const Settings &settings)
 
 int Commands::doctor(const Settings &settings)
 {
-    Doctor doctor(m_master->line(), m_console, settings);
+    DoctorOptions options;
+    options.port = settings.port;
+    options.baud = settings.baud;
+    options.baudGiven = settings.baudGiven;
+    options.address = settings.address;
+    options.waitMs = settings.waitMs;
+    options.defaultTimeoutMs = Settings().timeoutMs;
+    options.verbose = settings.verbose;
+    options.json = settings.format == Settings::Json;
+    options.tcp = settings.tcp();
+    Doctor doctor(m_master->line(), m_console, options);
     const int code = doctor.run();
-    if (doctor.stop() == Doctor::Interrupted)
+    if (doctor.stop() == Examination::Interrupted)
         return Interrupt::exitCode();
-    if (doctor.stop() == Doctor::PortLost) {
+    if (doctor.stop() == Examination::PortLost) {
         m_console.complain("the port failed: " + m_master->line().errorString());
         return PortError;
     }
-    const QString report = settings.format == Settings::Json
-                               ? QString::fromUtf8(QJsonDocument(doctor.json()).toJson(QJsonDocument::Compact))
-                               : doctor.text();
-    return print(report) == Done ? code : OutputError;
+    return print(doctor.report()) == Done ? code : OutputError;
 }
 
 // The module's own address, read through address 0; a failure's exit code

@@ -9,9 +9,34 @@
 #include <cstdio>
 
 namespace {
+
 // Bytes already waiting before a request are read in this many pieces at most.
 const int FlushReads = 16;
+// An echo may have this share of its bytes changed (one in four) and still
+// be one.
+const int ChangedEchoShare = 4;
+
+QByteArray joined(const QList<LineProbe::Piece> &pieces)
+{
+    QByteArray bytes;
+    for (const LineProbe::Piece &piece : pieces)
+        bytes += piece.bytes;
+    return bytes;
 }
+
+LineProbe::Echo echoIn(const QByteArray &request, const QByteArray &raw)
+{
+    if (raw.startsWith(request))
+        return LineProbe::ExactEcho;
+    if (raw.size() < request.size())
+        return LineProbe::NoEcho;
+    int changed = 0;
+    for (int i = 0; i < request.size(); ++i)
+        changed += raw.at(i) != request.at(i);
+    return changed <= request.size() / ChangedEchoShare ? LineProbe::DamagedEcho : LineProbe::NoEcho;
+}
+
+} // namespace
 
 LineProbe::Result LineProbe::send(const QByteArray &request, int waitMs)
 {
@@ -25,22 +50,24 @@ LineProbe::Result LineProbe::send(const QByteArray &request, int waitMs)
     if (verbose)
         fprintf(stderr, "%s\n", qUtf8Printable(trafficLine(request, false)));
     const qint64 startBy = sentAt + LineTime::wireMs(request.size(), m_line.baudRate()) + waitMs;
-    QByteArray raw;
+    QList<Piece> pieces;
     qint64 firstAt = -1;
-    const Verdict heard = listen(startBy, &raw, &firstAt, request);
-    if (verbose && !raw.isEmpty())
-        fprintf(stderr, "%s\n", qUtf8Printable(trafficLine(raw, true)));
+    const Verdict heard = listen(startBy, request, &pieces, &firstAt);
+    if (verbose && !pieces.isEmpty())
+        fprintf(stderr, "%s\n", qUtf8Printable(trafficLine(joined(pieces), true)));
     if (heard != Silent) {
         result.verdict = heard;
         return result;
     }
-    return judge(request, raw, sentAt, firstAt);
+    return judge(request, pieces, sentAt, firstAt);
 }
 
 // Until startBy for the first byte after any echo, then until the line has
-// been silent for 3.5 characters. firstAt: when that first byte came.
-LineProbe::Verdict LineProbe::listen(qint64 startBy, QByteArray *heard, qint64 *firstAt, const QByteArray &request)
+// been silent for 3.5 characters. firstAt: when that first byte came; each
+// piece's time is the clock's when it was read.
+LineProbe::Verdict LineProbe::listen(qint64 startBy, const QByteArray &request, QList<Piece> *pieces, qint64 *firstAt)
 {
+    QByteArray heard;
     const int silence = LineTime::silenceMs(m_line.baudRate());
     // A line that never falls silent is listened to for one longest frame.
     const qint64 giveUpAt = startBy + LineTime::wireMs(ModbusFrame::MaxFrameLength, m_line.baudRate()) + silence;
@@ -61,25 +88,30 @@ LineProbe::Verdict LineProbe::listen(qint64 startBy, QByteArray *heard, qint64 *
         case ByteLine::Bytes:
             lastAt = m_line.now();
             // While the bytes so far are the request's own, they may be its echo.
-            if (!begun && !(heard->size() + bytes.size() <= request.size() && request.startsWith(*heard + bytes)))
+            if (!begun && !(heard.size() + bytes.size() <= request.size() && request.startsWith(heard + bytes)))
                 *firstAt = lastAt;
-            *heard += bytes;
+            heard += bytes;
+            *pieces << Piece{bytes, double(lastAt)};
             break;
         }
     }
 }
 
-LineProbe::Result LineProbe::judge(const QByteArray &request, const QByteArray &raw, qint64 sentAt, qint64 firstAt) const
+LineProbe::Result LineProbe::judge(const QByteArray &request, const QList<Piece> &pieces, qint64 sentAt, qint64 firstAt) const
 {
     Result result;
-    result.echo = raw.startsWith(request);
-    result.heard = result.echo ? raw.mid(request.size()) : raw;
-    if (result.heard.isEmpty())
-        return result;
+    const QByteArray raw = joined(pieces);
+    result.echo = echoIn(request, raw);
+    result.heard = result.echo == ExactEcho ? raw.mid(request.size()) : raw;
     // The first byte is told when it has all arrived: the reply began a
     // character earlier. The request was over when its last byte had gone.
     const int baud = m_line.baudRate();
     const double requestEnd = sentAt + LineTime::wireMs(request.size(), baud);
+    result.raw = pieces;
+    for (Piece &piece : result.raw)
+        piece.atMs -= requestEnd;
+    if (result.heard.isEmpty())
+        return result;
     result.turnaroundMs = qMax(0.0, firstAt - LineTime::characterMs(baud) - requestEnd);
     result.verdict = Damaged;
     FrameAssembler assembler(FrameAssembler::Replies);

@@ -4,6 +4,7 @@
 #include "replydecoder.h"
 
 #include <QByteArray>
+#include <QList>
 
 class ByteLine;
 
@@ -15,13 +16,25 @@ class LineProbe
 {
 public:
     enum Verdict { Answer, Refused, Damaged, Silent, Interrupted, PortLost };
+    // The request's bytes back first: as they were sent, or as many bytes
+    // with at most a quarter of them changed.
+    enum Echo { NoEcho, ExactEcho, DamagedEcho };
+
+    // Bytes as one read brought them, and when: milliseconds after the
+    // request's last byte had left (negative while it was still going out).
+    struct Piece
+    {
+        QByteArray bytes;
+        double atMs = 0;
+    };
 
     struct Result
     {
         Verdict verdict = Silent;
-        bool echo = false;       // the request's bytes came back first, unchanged
-        QByteArray heard;        // what came after the echo
-        Reply reply;             // Answer and Refused
+        Echo echo = NoEcho;
+        QList<Piece> raw;        // all that came, any echo included
+        QByteArray heard;        // what came after an exact echo
+        Reply reply;             // Answer and Refused (its exception code)
         double turnaroundMs = -1;   // from the request's last byte to the reply's first
     };
 
@@ -34,8 +47,8 @@ public:
     Result send(const QByteArray &request, int waitMs);
 
 private:
-    Verdict listen(qint64 startBy, QByteArray *heard, qint64 *firstAt, const QByteArray &request);
-    Result judge(const QByteArray &request, const QByteArray &raw, qint64 sentAt, qint64 firstAt) const;
+    Verdict listen(qint64 startBy, const QByteArray &request, QList<Piece> *pieces, qint64 *firstAt);
+    Result judge(const QByteArray &request, const QList<Piece> &pieces, qint64 sentAt, qint64 firstAt) const;
     void flush();
 
     ByteLine &m_line;
