@@ -1,4 +1,5 @@
 // morvane-sim: plays the temperature and humidity module on a serial line.
+#include "addressrange.h"
 #include "exitcode.h"
 #include "modbusframe.h"
 #include "sensormodule.h"
@@ -10,7 +11,6 @@
 #include <QRegularExpression>
 #include <QSocketNotifier>
 
-#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <csignal>
@@ -142,27 +142,12 @@ void addOptions(QCommandLineParser &parser)
     });
 }
 
-// "7", "1-20", "1,3,5-9": in rising order, each once.
 QVector<int> addressList(const QString &text)
 {
-    const QString usage = QString("--address takes a whole number from %1 to %2, or a list of them, as 1-20 or 1,3,5-9")
-                              .arg(ModbusFrame::MinAddress).arg(ModbusFrame::MaxAddress);
-    static const QRegularExpression item("^(\\d{1,3})(?:-(\\d{1,3}))?$");
     QVector<int> addresses;
-    for (const QString &part : text.split(',')) {
-        const QRegularExpressionMatch m = item.match(part);
-        if (!m.hasMatch())
-            fail(UsageError, usage);
-        const int first = m.captured(1).toInt(), last = m.captured(2).isEmpty() ? first : m.captured(2).toInt();
-        if (first < ModbusFrame::MinAddress || last > ModbusFrame::MaxAddress || last < first)
-            fail(UsageError, usage);
-        for (int a = first; a <= last; ++a) {
-            if (addresses.contains(a))
-                fail(UsageError, QString("--address names %1 twice").arg(a));
-            addresses << a;
-        }
-    }
-    std::sort(addresses.begin(), addresses.end());
+    if (!AddressRange::parse(text, &addresses))
+        fail(UsageError, QString("--address takes a whole number from %1 to %2, or a list of them, as 1-20 or 1,3,5-9")
+                             .arg(ModbusFrame::MinAddress).arg(ModbusFrame::MaxAddress));
     return addresses;
 }
 
