@@ -2,8 +2,11 @@
 #include "addressrange.h"
 #include "exitcode.h"
 #include "modbusframe.h"
+#include "ptysimline.h"
 #include "sensormodule.h"
+#include "serialsimline.h"
 #include "simserver.h"
+#include "tcpsimline.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -215,6 +218,29 @@ SimServer::Faults faultsFrom(const QCommandLineParser &parser)
     return faults;
 }
 
+// The line the options name: a TCP listener, a serial device, or a
+// pseudo-terminal of our own. cannot: how to tell that it did not open.
+SimLine *lineFrom(const QCommandLineParser &parser, QString *cannot)
+{
+    const QString port = parser.value("port");
+    if (parser.isSet("listen")) {
+        if (parser.isSet("port"))
+            fail(UsageError, "takes --port or --listen, not both");
+        QHostAddress host;
+        quint16 tcpPort = 0;
+        if (!listenAddress(parser.value("listen"), &host, &tcpPort))
+            fail(UsageError, "--listen takes HOST:PORT, a numeric address or localhost and a port from 0 to 65535");
+        *cannot = "cannot listen on " + parser.value("listen");
+        return new TcpSimLine(host, tcpPort);
+    }
+    if (!port.isEmpty()) {
+        *cannot = "cannot open " + port;
+        return new SerialSimLine(port);
+    }
+    *cannot = "cannot create a pseudo-terminal";
+    return new PtySimLine;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -240,13 +266,8 @@ int main(int argc, char *argv[])
     const SimServer::Faults faults = faultsFrom(parser);
     const quint32 seed = parser.isSet("seed") ? quint32(whole(parser, "seed", 0, 4294967295LL))
                                               : QRandomGenerator::system()->generate();
-    QHostAddress host;
-    quint16 tcpPort = 0;
-    const bool listening = parser.isSet("listen");
-    if (listening && parser.isSet("port"))
-        fail(UsageError, "takes --port or --listen, not both");
-    if (listening && !listenAddress(parser.value("listen"), &host, &tcpPort))
-        fail(UsageError, "--listen takes HOST:PORT, a numeric address or localhost and a port from 0 to 65535");
+    QString cannot;
+    SimLine *line = lineFrom(parser, &cannot);
 
     // Signals are caught from here on; one that comes before the event loop
     // runs ends it as soon as it starts.
@@ -259,13 +280,9 @@ int main(int argc, char *argv[])
     server.setFixedDewPoint(parser.isSet("dew-point"));
     server.setDrift(parser.isSet("drift"));
     server.setWireTime(parser.isSet("wire-time"));
-    const QString port = parser.value("port");
-    const QString path = listening ? server.listen(host, tcpPort) : server.attach(port);
-    if (path.isEmpty()) {
-        const QString what = listening ? "cannot listen on " + parser.value("listen") + ": "
-                             : port.isEmpty() ? "cannot create a pseudo-terminal: " : "cannot open " + port + ": ";
-        fail(PortError, what + server.errorString());
-    }
+    const QString path = server.serve(line);
+    if (path.isEmpty())
+        fail(PortError, cannot + ": " + line->errorString());
     QObject::connect(&server, &SimServer::lineFailed, &app, [&](const QString &reason) {
         fprintf(stderr, "morvane-sim: the port failed: %s\n", qPrintable(reason));
         app.exit(Failed);
