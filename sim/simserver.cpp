@@ -163,8 +163,10 @@ void SimServer::answer(const QByteArray &request, double requestEnd)
         schedule(out, requestEnd + m_faults.turnaroundMs + m_faults.delayMs, baud);
     }
     // Behind a device server the line keeps the server's speed; a serial
-    // device follows the module's new speed once the reply has left.
-    if (m_line && !m_line->followsModuleSpeed())
+    // device follows the modules' new speed once the reply has left, but
+    // only when all of them run at it: one module moved to another speed
+    // leaves the line at the others'.
+    if ((m_line && !m_line->followsModuleSpeed()) || !m_bus.allAt(answer.baudAfter))
         return;
     m_baud = answer.baudAfter;
     if (m_baud != oldBaud) {
