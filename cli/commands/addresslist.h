@@ -5,13 +5,16 @@
 #include <QVector>
 
 // The modules read takes: "7", "1,3,5-9", or a file of them (what
-// find --scan --format csv or json prints, or one address a line). Each
+// find --scan --format csv or json prints, or one address a line, with
+// blank lines and "#" comments). Each
 // parse returns an error naming the allowed range, the file and the line,
 // or an empty string; the addresses come out in rising order, each once.
 namespace AddressList {
 
 QString parse(const QString &text, QVector<int> *addresses);
 QString parseFile(const QString &path, QVector<int> *addresses);
+// A list when the value is one and names no file, else a file.
+QString take(const QString &value, QVector<int> *addresses);
 
 } // namespace AddressList
 
