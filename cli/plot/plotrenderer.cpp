@@ -31,9 +31,10 @@ const double DewPointTint = 0.55;   // the dew point: the module's colour, this 
 const QColor Ink(0x33, 0x33, 0x33);
 const QColor Frame(0x99, 0x99, 0x99);
 const QColor Grid(0xe4, 0xe4, 0xe4);
-// Twenty colours apart in hue or lightness; then the same with other dashes.
+// Twenty colours, none a lighter or darker copy of another (hue and
+// saturation apart); then the same twenty with dashes.
 const QRgb Palette[] = {0x1f77b4, 0xff7f0e, 0x2ca02c, 0xd62728, 0x9467bd, 0x8c564b, 0xe377c2, 0x17becf, 0xbcbd22, 0x393b79,
-                        0xe6ab02, 0x1b9e77, 0xe7298a, 0x800000, 0x6b8e23, 0x4d4d4d, 0xb15928, 0x000000, 0x6a3d9a, 0x01665e};
+                        0xe6ab02, 0x66a61e, 0x1b9e77, 0x6a5acd, 0x800080, 0xdc143c, 0x000000, 0x808080, 0x8b4513, 0x00688b};
 const int PaletteSize = int(std::size(Palette));
 const Qt::PenStyle Styles[] = {Qt::SolidLine, Qt::DashLine, Qt::DashDotLine, Qt::DashDotDotLine};
 const Qt::PenStyle DewPointStyle = Qt::DotLine;
