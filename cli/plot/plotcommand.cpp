@@ -103,10 +103,10 @@ int PlotCommand::write(const PlotOptions &options, const ReadingLog &log)
         size.setHeight(needed);   // the picture grows for its panels
     const PlotRenderer renderer(log, size, title, start, end);
     if (!renderer.fits()) {
-        m_console.complain(QString("--size %1x%2 leaves no room for panels of %3 pixels above the table of %4 modules; "
+        m_console.complain(QString("--size %1x%2 leaves no room for panels of %3 pixels above the table of %4 module%6; "
                                    "give --size %1x%5 or more")
                                .arg(size.width()).arg(size.height()).arg(PlotRenderer::MinPanelHeight)
-                               .arg(log.modules().size()).arg(needed));
+                               .arg(log.modules().size()).arg(needed).arg(log.modules().size() == 1 ? "" : "s"));
         return UsageError;
     }
     const QByteArray picture = options.output.endsWith(".svg", Qt::CaseInsensitive) ? svg(renderer, size, title) : png(renderer, size);
