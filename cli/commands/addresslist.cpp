@@ -101,8 +101,9 @@ QString parseFile(const QString &path, QVector<int> *addresses)
 
 QString take(const QString &value, QVector<int> *addresses)
 {
-    static const QRegularExpression list("^[\\d,\\s-]+$");
-    return list.match(value).hasMatch() && !QFileInfo::exists(value) ? parse(value, addresses) : parseFile(value, addresses);
+    static const QRegularExpression letters("[A-Za-z]");
+    const bool path = QFileInfo::exists(value) || value.contains('/') || QFileInfo(value).suffix().contains(letters);
+    return path ? parseFile(value, addresses) : parse(value, addresses);
 }
 
 } // namespace AddressList

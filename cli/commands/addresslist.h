@@ -13,7 +13,8 @@ namespace AddressList {
 
 QString parse(const QString &text, QVector<int> *addresses);
 QString parseFile(const QString &path, QVector<int> *addresses);
-// A list when the value is one and names no file, else a file.
+// A file when the value names one or looks like a path (a / or a file
+// type such as .csv), else a list.
 QString take(const QString &value, QVector<int> *addresses);
 
 } // namespace AddressList
