@@ -40,20 +40,30 @@ SUDO=()
 # ---- timing ---------------------------------------------------------------
 STAGE_NAMES=()
 STAGE_SECS=()
+RUNNING_STAGE=
 fmt_secs() { printf '%dm%02ds' $(($1 / 60)) $(($1 % 60)); }
+# Runs "$@" as a stage of the given name and keeps its time. Under set -e a
+# failing stage ends the script, and the times are printed on the way out.
 timed() {
-    local name=$1 start rc=0
+    local name=$1 rc
     shift
     echo "==> $name"
-    start=$(date +%s)
-    "$@" || rc=$?
+    RUNNING_STAGE=$name
+    RUNNING_SINCE=$(date +%s)
+    "$@"
+    rc=$?
     STAGE_NAMES+=("$name")
-    STAGE_SECS+=($(($(date +%s) - start)))
+    STAGE_SECS+=($(($(date +%s) - RUNNING_SINCE)))
+    RUNNING_STAGE=
     echo "<== $name: $(fmt_secs "${STAGE_SECS[-1]}")$([ $rc -eq 0 ] || echo " (failed, status $rc)")"
     return $rc
 }
 print_times() {
     local i
+    if [ -n "$RUNNING_STAGE" ]; then
+        STAGE_NAMES+=("$RUNNING_STAGE (FAILED)")
+        STAGE_SECS+=($(($(date +%s) - RUNNING_SINCE)))
+    fi
     [ ${#STAGE_NAMES[@]} -gt 0 ] || return 0
     echo
     echo "Stage times:"
@@ -184,25 +194,26 @@ QTBASE_ARGS=(
     -no-feature-bearermanagement
 )
 
-build_qtbase() {
-    local b=$WORK/build/qtbase
-    [ -f "$b/.installed" ] && { echo "qtbase already installed"; return 0; }
-    rm -rf "$b" "$QT_PREFIX"
-    mkdir -p "$b"
-    (cd "$b" && "${NICE[@]}" "$QTBASE_SRC/configure" "${QTBASE_ARGS[@]}")
-    (cd "$b" && "${NICE[@]}" make -j"$JOBS")
-    (cd "$b" && "${NICE[@]}" make install)
-    touch "$b/.installed"
-}
+in_dir() { local d=$1; shift; (cd "$d" && "$@"); }
 
-build_module() {
-    local name=$1 src=$2 b=$WORK/build/$1
-    [ -f "$b/.installed" ] && { echo "$name already installed"; return 0; }
-    rm -rf "$b"
-    mkdir -p "$b"
-    (cd "$b" && "${NICE[@]}" "$QT_PREFIX/bin/qmake" "$src")
-    (cd "$b" && "${NICE[@]}" make -j"$JOBS")
-    (cd "$b" && "${NICE[@]}" make install)
+# Configures with the command given, builds and installs one Qt module in
+# its own folder, each step timed. A module already installed is skipped; one
+# configured the same way before goes on building where it was stopped.
+build_qt_module() {
+    local name=$1 b=$WORK/build/$1
+    shift
+    if [ -f "$b/.installed" ]; then
+        echo "Qt $name: already installed"
+        return 0
+    fi
+    if [ "$(cat "$b/.configured" 2>/dev/null)" != "$*" ]; then
+        rm -rf "$b"
+        mkdir -p "$b"
+        timed "Qt $name configure" in_dir "$b" "${NICE[@]}" "$@"
+        echo "$*" > "$b/.configured"
+    fi
+    timed "Qt $name build" in_dir "$b" "${NICE[@]}" make -j"$JOBS"
+    timed "Qt $name install" in_dir "$b" "${NICE[@]}" make install
     touch "$b/.installed"
 }
 
@@ -211,9 +222,13 @@ build_qt() {
         "$ROOT"/*) echo "the Qt cache $QT_PREFIX is inside the source tree; set MORVANE_QT_CACHE" >&2; return 1 ;;
     esac
     timed "Qt sources" fetch_sources
-    timed "Qt qtbase (configure, build, install)" build_qtbase
-    timed "Qt qtsvg" build_module qtsvg "$QTSVG_SRC"
-    timed "Qt qtserialport" build_module qtserialport "$QTSERIALPORT_SRC"
+    # The other modules are built against the installed qtbase.
+    if [ ! -f "$WORK/build/qtbase/.installed" ]; then
+        rm -rf "$QT_PREFIX" "$WORK/build/qtsvg" "$WORK/build/qtserialport"
+    fi
+    build_qt_module qtbase "$QTBASE_SRC/configure" "${QTBASE_ARGS[@]}"
+    build_qt_module qtsvg "$QT_PREFIX/bin/qmake" "$QTSVG_SRC"
+    build_qt_module qtserialport "$QT_PREFIX/bin/qmake" "$QTSERIALPORT_SRC"
     printf '%s\n' "${QTBASE_ARGS[@]}" > "$QT_STAMP"
 }
 
@@ -224,10 +239,11 @@ build_morvane() {
     local t log
     rm -rf "$BUILD/logs"
     mkdir -p "$BUILD/logs"
+    # Called where set -e does not act: every failure is checked by hand.
     "${NICE[@]}" cmake -S "$ROOT" -B "$BUILD" \
         -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" \
         -DMORVANE_QT_MINGW="$QT" -DMORVANE_MINGW_BIN="$CACHE/mingw-posix/bin" \
-        -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
+        -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF || { FAILED+=("(configure)"); return 1; }
     for t in $TARGETS; do
         log=$BUILD/logs/$t.log
         echo "--- $t"
