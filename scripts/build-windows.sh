@@ -247,13 +247,16 @@ build_morvane() {
     for t in $TARGETS; do
         log=$BUILD/logs/$t.log
         echo "--- $t"
-        if "${NICE[@]}" cmake --build "$BUILD" --target "$t" -j"$JOBS" > "$log" 2>&1; then
+        # -k: a failing file does not hide the next ones in the log.
+        if "${NICE[@]}" cmake --build "$BUILD" --target "$t" -j"$JOBS" -- -k > "$log" 2>&1; then
             BUILT+=("$t")
             echo "    built"
         else
             FAILED+=("$t")
             echo "    FAILED (full log: ${log#"$ROOT"/}); first error:"
             grep -m1 -E 'error|Error|undefined reference' "$log" | sed 's/^/      /' || tail -5 "$log"
+            echo "    files that failed to compile, with their first error:"
+            grep -E '^[^ ]+:[0-9]+:[0-9]+: (fatal )?error:' "$log" | sort -s -t: -k1,1 -u | sed "s|^$ROOT/||; s/^/      /"
         fi
     done
     [ ${#FAILED[@]} -eq 0 ]
@@ -287,7 +290,7 @@ pack() {
     DLL_DIRS=("$QT/bin"
               "$(dirname "$("$TRIPLE-g++-posix" -print-libgcc-file-name)")"
               "/usr/$TRIPLE/lib")
-    for exe in morvane morvane-cli morvane-sim; do
+    for exe in src/morvane cli/morvane-cli sim/morvane-sim; do
         [ -f "$BUILD/$exe.exe" ] || continue
         cp "$BUILD/$exe.exe" "$stage/"
     done
@@ -302,7 +305,10 @@ pack() {
     for exe in "$stage"/*.exe "$stage"/*/*.dll; do
         copy_dlls "$exe" "$stage"
     done
+    # Debian's MinGW runtime DLLs carry their debugging symbols (libstdc++
+    # is 23 MB with them).
     "$TRIPLE-strip" --strip-unneeded "$stage"/*.exe
+    "$TRIPLE-strip" --strip-debug "$stage"/*.dll
     # Morvane reads its catalogue from Qm/ in the folder it is started in.
     if [ -f "$BUILD/Qm/Chinese.qm" ]; then
         mkdir -p "$stage/Qm"
@@ -332,7 +338,7 @@ fi
 
 status=0
 timed "Morvane (configure and build)" build_morvane || status=$?
-if [ -f "$BUILD/morvane.exe" ]; then
+if [ -f "$BUILD/src/morvane.exe" ]; then
     timed "pack" pack
     [ $status -eq 0 ] || status=3
 else
