@@ -235,15 +235,35 @@ build_qt() {
 # ---- Morvane --------------------------------------------------------------
 FAILED=()
 BUILT=()
-build_morvane() {
-    local t log
-    rm -rf "$BUILD/logs"
-    mkdir -p "$BUILD/logs"
-    # Called where set -e does not act: every failure is checked by hand.
+configure_morvane() {
     "${NICE[@]}" cmake -S "$ROOT" -B "$BUILD" \
         -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" \
         -DMORVANE_QT_MINGW="$QT" -DMORVANE_MINGW_BIN="$CACHE/mingw-posix/bin" \
-        -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF || { FAILED+=("(configure)"); return 1; }
+        -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
+}
+
+build_morvane() {
+    local t log used_before=0
+    rm -rf "$BUILD/logs"
+    # A build folder set up with another Qt or other compilers starts over.
+    if [ -f "$BUILD/CMakeCache.txt" ] \
+       && ! { grep -qxF "MORVANE_QT_MINGW:UNINITIALIZED=$QT" "$BUILD/CMakeCache.txt" \
+              && grep -qxF "MORVANE_MINGW_BIN:UNINITIALIZED=$CACHE/mingw-posix/bin" "$BUILD/CMakeCache.txt"; }; then
+        echo "build-win was set up with another Qt or compiler: starting it over"
+        rm -rf "$BUILD"
+    fi
+    [ -f "$BUILD/CMakeCache.txt" ] && used_before=1
+    mkdir -p "$BUILD/logs"
+    # Called where set -e does not act: every failure is checked by hand.
+    # A configure that fails in a build folder used before gets one more try
+    # in an empty one (a cache left by a failed configure can keep failing).
+    if ! configure_morvane; then
+        [ $used_before = 1 ] || { FAILED+=("(configure)"); return 1; }
+        echo "configure failed in the build-win used before: once more in an empty one"
+        rm -rf "$BUILD"
+        mkdir -p "$BUILD/logs"
+        configure_morvane || { FAILED+=("(configure)"); return 1; }
+    fi
     for t in $TARGETS; do
         log=$BUILD/logs/$t.log
         echo "--- $t"
@@ -338,7 +358,7 @@ fi
 
 status=0
 timed "Morvane (configure and build)" build_morvane || status=$?
-if [ -f "$BUILD/src/morvane.exe" ]; then
+if [[ " ${BUILT[*]} " == *" morvane "* ]]; then
     timed "pack" pack
     [ $status -eq 0 ] || status=3
 else
