@@ -2,26 +2,24 @@
 #include "addressrange.h"
 #include "exitcode.h"
 #include "modbusframe.h"
-#include "ptysimline.h"
 #include "sensormodule.h"
 #include "serialsimline.h"
 #include "simserver.h"
+#include "simshutdown.h"
 #include "tcpsimline.h"
+#ifndef Q_OS_WIN
+#include "ptysimline.h"
+#endif
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QHostAddress>
 #include <QRegularExpression>
-#include <QSocketNotifier>
 
 #include <cerrno>
 #include <cmath>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <sys/prctl.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
 
@@ -34,42 +32,20 @@ const double TemperatureStep = 0.2, HumidityStep = 0.5;
 const int MaxGarbleBaud = 19200;
 const int MaxTcpPort = 65535;
 
+#ifdef Q_OS_WIN
+const char exitCodes[] =
+    "\nExit codes: 0 done (ended by Ctrl-C, closing the console or --exit-with-parent), 1 failure\n"
+    "(the port's name cannot be printed, or the port fails while serving),\n"
+    "2 usage error, 3 the port cannot be opened or the address not listened on.\n";
+const char noPseudoTerminal[] = "no pseudo-terminal on Windows: give --port COM5 or --listen HOST:PORT";
+const char lineDescription[] = "Without --port or --listen it stops: Windows has no pseudo-terminals;\n";
+#else
+const char lineDescription[] = "Without --port it creates a pseudo-terminal and prints its path as the first line;\n";
 const char exitCodes[] =
     "\nExit codes: 0 done (ended by SIGINT, SIGTERM or --exit-with-parent), 1 failure\n"
     "(the terminal's path cannot be printed, or the port fails while serving),\n"
     "2 usage error, 3 the port cannot be opened or the address not listened on.\n";
-
-int signalPipe[2];
-
-void onSignal(int)
-{
-    const char byte = 1;
-    (void)!::write(signalPipe[1], &byte, 1);
-}
-
-// Ends the event loop on SIGINT and SIGTERM, outside the signal handler.
-void quitOnSignals()
-{
-    ::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe);
-    auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, qApp);
-    QObject::connect(notifier, &QSocketNotifier::activated, qApp, &QCoreApplication::quit);
-    struct sigaction action = {};
-    action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-}
-
-// Ends the simulator as SIGTERM does once the process that started it is
-// gone, however it ended. The check after prctl() covers a parent that was
-// gone before the request was made.
-void exitWithParent(pid_t parent)
-{
-    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-    if (::getppid() != parent)
-        ::raise(SIGTERM);
-}
+#endif
 
 [[noreturn]] void fail(ExitCode code, const QString &message)
 {
@@ -100,9 +76,9 @@ qint64 whole(const QCommandLineParser &parser, const char *name, qint64 low, qin
 void addOptions(QCommandLineParser &parser)
 {
     parser.setApplicationDescription(
-        "Plays temperature and humidity sensor modules (Modbus RTU) on a serial line.\n"
-        "Without --port it creates a pseudo-terminal and prints its path as the first line;\n"
-        "with --listen it prints tcp://HOST:PORT, the address it listens on.");
+        QString("Plays temperature and humidity sensor modules (Modbus RTU) on a serial line.\n")
+        + lineDescription
+        + "with --listen it prints tcp://HOST:PORT, the address it listens on.");
     parser.addHelpOption();
     parser.addOptions({
         {"port", "Serve on this existing serial device.", "path"},
@@ -237,15 +213,19 @@ SimLine *lineFrom(const QCommandLineParser &parser, QString *cannot)
         *cannot = "cannot open " + port;
         return new SerialSimLine(port);
     }
+#ifdef Q_OS_WIN
+    fail(UsageError, noPseudoTerminal);
+#else
     *cannot = "cannot create a pseudo-terminal";
     return new PtySimLine;
+#endif
 }
 
 } // namespace
 
 int main(int argc, char *argv[])
 {
-    const pid_t parent = ::getppid();
+    SimShutdown shutdown;
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName("morvane-sim");
 
@@ -271,9 +251,9 @@ int main(int argc, char *argv[])
 
     // Signals are caught from here on; one that comes before the event loop
     // runs ends it as soon as it starts.
-    quitOnSignals();
+    shutdown.quitOnSignals();
     if (parser.isSet("exit-with-parent"))
-        exitWithParent(parent);
+        shutdown.exitWithParent();
 
     SimServer server(modules, faults, seed);
     server.setVerbose(parser.isSet("verbose"));

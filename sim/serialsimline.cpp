@@ -2,7 +2,9 @@
 
 #include <QSerialPort>
 
+#ifndef Q_OS_WIN
 #include <poll.h>
+#endif
 
 namespace {
 const int HangUpCheckMs = 500;
@@ -29,7 +31,9 @@ QString SerialSimLine::open(int baud)
         if (error == QSerialPort::ResourceError)
             fail(m_port->errorString());
     });
-    m_hangUpCheck.start(HangUpCheckMs);
+#ifndef Q_OS_WIN
+    m_hangUpCheck.start(HangUpCheckMs);   // a COM port that goes away is a ResourceError
+#endif
     return m_path;
 }
 
@@ -47,9 +51,11 @@ void SerialSimLine::setBaudRate(int baud)
 // pseudo-terminal whose other end closed reads end-of-file, again and again.
 void SerialSimLine::checkHangUp()
 {
+#ifndef Q_OS_WIN
     struct pollfd line = {int(m_port->handle()), 0, 0};
     if (::poll(&line, 1, 0) == 1 && (line.revents & (POLLHUP | POLLERR | POLLNVAL)))
         fail("the line hung up");
+#endif
 }
 
 void SerialSimLine::fail(const QString &reason)

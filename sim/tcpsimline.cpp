@@ -3,7 +3,11 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
+#ifdef Q_OS_WIN
+#include <winsock2.h>
+#else
 #include <poll.h>
+#endif
 
 TcpSimLine::TcpSimLine(const QHostAddress &host, quint16 port, QObject *parent)
     : SimLine(parent)
@@ -53,8 +57,16 @@ void TcpSimLine::acceptConnection()
 // has been seen.
 bool TcpSimLine::connectionGone() const
 {
+#ifdef Q_OS_WIN
+    // No POLLRDHUP: a peek reads the end of the stream (0) or an error other
+    // than "nothing yet" (Qt's sockets do not block).
+    char byte;
+    const int n = ::recv(SOCKET(m_connection->socketDescriptor()), &byte, 1, MSG_PEEK);
+    return n == 0 || (n == SOCKET_ERROR && ::WSAGetLastError() != WSAEWOULDBLOCK);
+#else
     struct pollfd peer = {int(m_connection->socketDescriptor()), POLLRDHUP, 0};
     return ::poll(&peer, 1, 0) == 1 && (peer.revents & (POLLRDHUP | POLLHUP | POLLERR));
+#endif
 }
 
 void TcpSimLine::closeConnection()
