@@ -92,7 +92,8 @@ install_tools() {
     # The POSIX-threads compilers: std::thread and friends need them.
     local pkgs=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
                 mingw-w64-x86-64-dev cmake make zip
-                qttools5-dev qttools5-dev-tools)     # lrelease for the translations runs here
+                qttools5-dev qttools5-dev-tools      # lrelease for the translations runs here
+                wine wine64 xvfb xauth imagemagick)  # tests/check_windows.sh runs the zip
     [ -n "${MORVANE_QT_MINGW:-}" ] || pkgs+=(g++ perl python3 dpkg-dev xz-utils)
     need_packages "${pkgs[@]}"
 }
@@ -299,6 +300,39 @@ copy_dlls() {
     done
 }
 
+# The licences, the third-party notice with the exact Qt sources and
+# configure options when this script built that Qt, and the README for
+# Windows users; all with Windows line ends.
+QT_3RDPARTY=(zlib/LICENSE libpng/LICENSE pcre2/LICENCE harfbuzz-ng/COPYING
+             double-conversion/LICENSE md4c/LICENSE.md)
+pack_notices() {
+    local stage=$1 f base
+    base=$(ls -d "$WORK"/src/qtbase-opensource-src-*/src/3rdparty 2>/dev/null | head -1)
+    cp "$ROOT/LICENSE" "$stage/LICENSE.txt"
+    cp "$ROOT/packaging/windows/README.txt" "$stage/"
+    cp /usr/share/common-licenses/LGPL-3 "$stage/LICENSE.LGPL3.txt"
+    cp /usr/share/common-licenses/GPL-3 "$stage/LICENSE.GPL3.txt"
+    {
+        cat "$ROOT/packaging/windows/QT-NOTICE.txt"
+        if [ "$QT" = "$QT_PREFIX" ] && ls "$WORK"/src/*.dsc >/dev/null 2>&1; then
+            printf '\nDebian source packages used:\n'
+            for f in "$WORK"/src/*.dsc; do echo "  $(basename "$f" .dsc)"; done
+            printf '\nQt configure options:\n  %s\n' \
+                "$(grep -v '^-prefix\|^/' "$QT_STAMP" | sed "s|$CACHE/mingw-posix/bin/||" | tr '\n' ' ')"
+        fi
+    } > "$stage/QT-NOTICE.txt"
+    if [ -n "$base" ]; then
+        for f in "${QT_3RDPARTY[@]}"; do
+            printf '==== %s (qtbase/src/3rdparty/%s)\n\n' "${f%%/*}" "$f"
+            cat "$base/$f"
+            echo
+        done > "$stage/THIRD-PARTY.txt"
+    fi
+    for f in "$stage"/*.txt; do
+        sed -i 's/\r*$/\r/' "$f"
+    done
+}
+
 pack() {
     local version name stage exe p zip
     version=$(sed -nE 's/^project\(Morvane VERSION ([0-9.]+).*/\1/p' "$ROOT/CMakeLists.txt")
@@ -334,7 +368,7 @@ pack() {
         mkdir -p "$stage/Qm"
         cp "$BUILD/Qm/Chinese.qm" "$stage/Qm/"
     fi
-    cp "$ROOT/LICENSE" "$stage/LICENSE.txt"
+    pack_notices "$stage"
     (cd "$BUILD/stage" && zip -qr9 "$zip" "$name")
     echo "packed ${zip#"$ROOT"/} ($(du -k "$zip" | cut -f1) KiB):"
     (cd "$BUILD/stage" && find "$name" -type f | sort | sed 's/^/  /')
