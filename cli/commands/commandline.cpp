@@ -6,6 +6,7 @@
 #include "lineopener.h"
 #include "modbusframe.h"
 #include "modbusmaster.h"
+#include "progressline.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -153,7 +154,8 @@ int CommandLine::openAndRun(const Command &command, const Settings &settings)
     ModbusMaster::LineOptions options;
     options.verbose = settings.verbose;
     options.localEcho = settings.localEcho;
-    ModbusMaster master(*opened.line, options);
+    ProgressLine line(*opened.line, m_console);
+    ModbusMaster master(line, options);
     Commands commands(&master, m_console);
     return (commands.*command.run)(settings);
 }

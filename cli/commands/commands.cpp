@@ -93,6 +93,7 @@ int Commands::find(const Settings &settings)
             const ModbusMaster::Status set = m_master->setBaudRate(baud);
             if (set != ModbusMaster::Ok)
                 return stopped(set);
+            m_console.progress(asked(0, passes > 1 ? QString(", pass %1 of %2").arg(pass + 1).arg(passes) : QString()));
             const Outcome read = m_master->exchange(addressRequest(), once);
             if (read.status == ModbusMaster::NoAnswer) {
                 if (read.garbled)
@@ -183,7 +184,9 @@ int Commands::read(const Settings &settings)
             if (waited != ModbusMaster::Ok)
                 return stopped(waited);
         }
-        for (int address : addresses) {
+        for (int i = 0; i < addresses.size(); ++i) {
+            const int address = addresses[i];
+            m_console.progress(asked(address, addresses.size() > 1 ? QString(", %1 of %2").arg(i + 1).arg(addresses.size()) : QString()));
             const Outcome reading = m_master->exchange(measurementRequest(quint8(address)), asking(settings));
             if (reading.status == ModbusMaster::Interrupted)
                 return stopped(reading.status);
@@ -290,6 +293,7 @@ int Commands::doctor(const Settings &settings)
 // (its message printed) when there is none to be had.
 int Commands::ownAddress(const Settings &settings, int *address)
 {
+    m_console.progress(asked(0));
     const Outcome read = m_master->exchange(addressRequest(), asking(settings));
     if (read.status != ModbusMaster::Ok)
         return end(read);
@@ -338,6 +342,12 @@ QString Commands::impossible(int address) const
         .arg(m_master->baudRate())
         .arg(address)
         .arg(MaxAddress);
+}
+
+// What progress says while an address is asked.
+QString Commands::asked(int address, const QString &which) const
+{
+    return QString("asking address %1 at %2 bit/s%3").arg(address).arg(m_master->baudRate()).arg(which);
 }
 
 QString Commands::speedText(const Settings &settings, int baud) const

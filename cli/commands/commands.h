@@ -35,6 +35,7 @@ private:
     int print(const QString &line);
     QString failure(const ModbusMaster::Outcome &outcome) const;
     QString impossible(int address) const;
+    QString asked(int address, const QString &which = QString()) const;
     QString speedText(const Settings &settings, int baud) const;
     QString status(const ModbusMaster::Outcome &outcome) const;
     ReadingRow row(int address, const ModbusMaster::Outcome &outcome) const;
