@@ -6,6 +6,7 @@
 #include "interrupt.h"
 #include "modbusframe.h"
 #include "readingrow.h"
+#include "rowfields.h"
 
 #include <QJsonDocument>
 #include <QSerialPort>
@@ -405,6 +406,9 @@ int Commands::report(const Settings &settings, int address, bool several, const 
     case Settings::Text:
         break;
     }
+    // Under --watch a text row begins with its time, as the other forms carry it.
+    if (settings.watchSeconds > 0)
+        return print(RowFields::formatIsoTime(reading.time, reading.utcOffset) + "  " + reading.textLine(several));
     return print(reading.textLine(several));
 }
 
