@@ -76,8 +76,12 @@ int Commands::ports(const Settings &settings)
 
 int Commands::find(const Settings &settings)
 {
-    // Behind a device server the server sets the line's speed: one is asked at.
-    const QList<int> speeds = settings.baudGiven || settings.tcp() ? QList<int>{settings.baud} : searchOrder();
+    // Behind a device server the server sets the line's speed: one is asked
+    // at. Otherwise the default speed (9600, or $MORVANE_BAUD) comes first.
+    QList<int> speeds = searchOrder();
+    speeds.move(speeds.indexOf(settings.baud), 0);
+    if (settings.baudGiven || settings.tcp())
+        speeds = {settings.baud};
     if (settings.scan)
         return scan(settings, speeds);
     // Every speed once before any again: a module at the last speed is

@@ -25,6 +25,7 @@ CommandHelp plot();
 CommandHelp doctor();
 
 QString overview();     // what comes before the commands
+QString environment();  // the variables that give defaults
 QString exitStatus();   // what comes last
 
 } // namespace HelpTexts
