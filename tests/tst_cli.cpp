@@ -104,6 +104,8 @@ private slots:
                           {"set-address 9 --help", 0, "^Usage: morvane-cli set-address NEW \\[options\\]\n"},
                           {"set-address 9 --help-all", 2, "Unknown option 'help-all'"},
                           {"ports extra", 2, "ports takes no values, not extra"},
+                          {"ports --format csv", 2, "^morvane-cli: ports prints text or json, not csv\n"},
+                          {"ports --format json", 0, "^(\\{\"by_id\":[^\n]*\"path\":\"/dev/[^\n]*\\}\n)*(morvane-cli: the system lists no serial ports\n)?$"},
                           {"MORVANE_BAUD=12345 read -a 5", 2, "^morvane-cli: MORVANE_BAUD: the module runs at .*, not 12345\n"},
                           {"MORVANE_LOCAL_ECHO=on read -a 5", 2, "^morvane-cli: MORVANE_LOCAL_ECHO is 1 .* or 0, not on\n"},
                           {"read --port /nonexistent/tty --address 1", 3, "^morvane-cli: cannot open /nonexistent/tty: \\S"}};

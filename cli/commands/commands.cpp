@@ -5,12 +5,13 @@
 #include "doctor.h"
 #include "interrupt.h"
 #include "modbusframe.h"
+#include "portinventory.h"
 #include "readingrow.h"
 #include "rowfields.h"
 
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QSerialPort>
-#include <QSerialPortInfo>
 
 using namespace ModbusFrame;
 using Outcome = ModbusMaster::Outcome;
@@ -49,26 +50,18 @@ bool isStop(ModbusMaster::Status status)
 
 int Commands::ports(const Settings &settings)
 {
-    const auto all = QSerialPortInfo::availablePorts();
+    const QList<PortInventory::Port> all = PortInventory::ports();
     if (all.isEmpty())
         m_console.complain("the system lists no serial ports");
-    for (const QSerialPortInfo &info : all) {
+    for (const PortInventory::Port &port : all) {
         if (Interrupt::signal())
             return Interrupt::exitCode();
-        QStringList about;
-        for (const QString &text : {info.description(), info.manufacturer()}) {
-            if (!text.isEmpty())
-                about << text;
-        }
-        if (info.hasVendorIdentifier() && info.hasProductIdentifier())
-            about << QString::asprintf("%04x:%04x", info.vendorIdentifier(), info.productIdentifier());
-        if (!info.serialNumber().isEmpty())
-            about << "serial " + info.serialNumber();
+        std::optional<QString> free;   // with --probe, "free" or why not
         if (settings.probe) {
-            QSerialPort port(info);
-            about << (port.open(QIODevice::ReadWrite) ? QString("free") : "cannot be opened: " + port.errorString());
+            QSerialPort opened(port.path);
+            free = opened.open(QIODevice::ReadWrite) ? QString("free") : "cannot be opened: " + opened.errorString();
         }
-        if (print(about.isEmpty() ? info.systemLocation() : info.systemLocation() + "  " + about.join(", ")) != Done)
+        if (print(settings.format == Settings::Json ? portJson(port, free) : portText(port, free)) != Done)
             return OutputError;
     }
     return Done;
@@ -414,6 +407,42 @@ int Commands::report(const Settings &settings, int address, bool several, const 
     if (settings.watchSeconds > 0)
         return print(RowFields::formatIsoTime(reading.time, reading.utcOffset) + "  " + reading.textLine(several));
     return print(reading.textLine(several));
+}
+
+// A port on one line: its path, its name by id, then what the system says of it.
+QString Commands::portText(const PortInventory::Port &port, const std::optional<QString> &free)
+{
+    QStringList about;
+    for (const QString &text : {port.description, port.manufacturer}) {
+        if (!text.isEmpty())
+            about << text;
+    }
+    if (port.vendorId && port.productId)
+        about << QString::asprintf("USB %04x:%04x", *port.vendorId, *port.productId);
+    if (!port.serialNumber.isEmpty())
+        about << "serial " + port.serialNumber;
+    if (!port.driver.isEmpty())
+        about << "driver " + port.driver;
+    if (free)
+        about << *free;
+    return (QStringList{port.path} + port.byId.mid(0, 1) + QStringList{about.join(", ")}).join("  ").trimmed();
+}
+
+// The same as one JSON object; what the system does not say is null.
+QString Commands::portJson(const PortInventory::Port &port, const std::optional<QString> &free)
+{
+    const auto text = [](const QString &value) { return value.isEmpty() ? QJsonValue() : QJsonValue(value); };
+    const auto hex = [](const std::optional<quint16> &id) { return id ? QJsonValue(QString::asprintf("%04x", *id)) : QJsonValue(); };
+    const QJsonObject object{{"path", port.path},
+                             {"by_id", text(port.byId.value(0))},
+                             {"description", text(port.description)},
+                             {"manufacturer", text(port.manufacturer)},
+                             {"vendor_id", hex(port.vendorId)},
+                             {"product_id", hex(port.productId)},
+                             {"serial_number", text(port.serialNumber)},
+                             {"driver", text(port.driver)},
+                             {"state", free ? QJsonValue(*free) : QJsonValue()}};
+    return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
 }
 
 // A module find --scan found: CSV and JSON carry its first reading.

@@ -53,9 +53,15 @@ QList<QCommandLineOption> doctorOptions()
 
 CommandHelp HelpTexts::ports()
 {
-    return {"List the serial ports the system knows, without opening them.",
+    return {"List the serial ports the system knows, without opening them: each path, its name under "
+            "/dev/serial/by-id (the same whichever USB socket the adapter is in), and where the system knows "
+            "them the description, manufacturer, USB vendor and product ids, serial number and driver, "
+            "which tell two adapters apart.",
             {{"probe", "Also open each port to tell whether it is free now. Opening a port raises its DTR and RTS "
-                       "lines, which resets some boards and can key an RS-485 driver."}},
+                       "lines, which resets some boards and can key an RS-485 driver."},
+             {"format", "text, or json: one object a line, with path, by_id, description, manufacturer, "
+                        "vendor_id, product_id (four hex digits), serial_number, driver and state (with --probe), "
+                        "null where the system says nothing.", "format"}},
     };
 }
 
