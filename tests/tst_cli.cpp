@@ -232,7 +232,7 @@ private slots:
         QTest::newRow("clean line") << "--address 7" << "" << 0
             << "^(  [^!][^\n]*\n)+" + works.arg(9600).arg("");
         QTest::newRow("local echo") << "--address 7 --local-echo" << "--address 7" << 0
-            << "\n! local echo +Each request came back.*" + works.arg(9600).arg(" --local-echo");
+            << "\n! local echo +Each request came back.* MORVANE_BAUD=9600 MORVANE_LOCAL_ECHO=1\n" + works.arg(9600).arg(" --local-echo");
         QTest::newRow("collision") << "--address 1-3" << "" << 1
             << "\n! several modules .*more than one module answers address 0.\n(?!.*! speed).*"
                "Most likely cause: more than one module answers address 0; use morvane-cli find --scan\n$";
