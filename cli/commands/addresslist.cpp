@@ -1,29 +1,18 @@
 #include "addresslist.h"
 
+#include "addressrange.h"
 #include "modbusframe.h"
 
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QRegularExpression>
 
-#include <algorithm>
-
+using AddressRange::isAddress;
+using AddressRange::sortAndMerge;
 using ModbusFrame::MaxAddress;
 using ModbusFrame::MinAddress;
 
 namespace {
-
-bool isAddress(qlonglong value)
-{
-    return value >= MinAddress && value <= MaxAddress;
-}
-
-void sortAndMerge(QVector<int> *addresses)
-{
-    std::sort(addresses->begin(), addresses->end());
-    addresses->erase(std::unique(addresses->begin(), addresses->end()), addresses->end());
-}
 
 // The address on one line of a file, or -1. column: the CSV column that
 // holds it, found in the header.
@@ -47,23 +36,10 @@ namespace AddressList {
 
 QString parse(const QString &text, QVector<int> *addresses)
 {
-    static const QRegularExpression item("^(\\d{1,9})(?:-(\\d{1,9}))?$");
-    const QString usage = QString("--address takes %1 to %2, a list such as 1,3,5-9, all-found or a file of "
-                                  "addresses, not %3").arg(MinAddress).arg(MaxAddress).arg(text);
-    addresses->clear();
-    for (const QString &part : text.split(',')) {
-        const QRegularExpressionMatch m = item.match(part.trimmed());
-        if (!m.hasMatch())
-            return usage;
-        const qlonglong first = m.captured(1).toLongLong();
-        const qlonglong last = m.captured(2).isEmpty() ? first : m.captured(2).toLongLong();
-        if (!isAddress(first) || !isAddress(last) || last < first)
-            return usage;
-        for (qlonglong a = first; a <= last; ++a)
-            *addresses << int(a);
-    }
-    sortAndMerge(addresses);
-    return QString();
+    if (AddressRange::parse(text, addresses))
+        return QString();
+    return QString("--address takes %1 to %2, a list such as 1,3,5-9, all-found or a file of addresses, not %3")
+        .arg(MinAddress).arg(MaxAddress).arg(text);
 }
 
 QString parseFile(const QString &path, QVector<int> *addresses)

@@ -208,20 +208,27 @@ int Commands::read(const Settings &settings)
 
 int Commands::setAddress(const Settings &settings)
 {
+    // Through address 0 unless --address names the module: then the rest of
+    // the bus is untouched.
+    const quint8 to = quint8(settings.address);
     int old = 0;
     if (const int code = ownAddress(settings, &old))
         return code;
-    const Outcome written = m_master->exchange(addressWrite(quint16(settings.value)), asking(settings), old);
+    if (to) {
+        if (const int code = addressFree(settings))
+            return code;
+    }
+    const Outcome written = m_master->exchange(addressWrite(quint16(settings.value), to), asking(settings), old);
     if (written.status != ModbusMaster::Ok && written.status != ModbusMaster::NoAnswer)
         return end(written);
     // A write whose echo was lost may still have been taken: the read-back tells.
-    const Outcome back = m_master->exchange(addressRequest(), asking(settings));
+    const Outcome back = m_master->exchange(addressRequest(to ? quint8(settings.value) : to), asking(settings));
     if (isStop(back.status))
         return end(back);
     const bool echoed = written.status == ModbusMaster::Ok;
     const QString unechoed = echoed ? QString() : "the module did not echo the write; ";
     if (back.status != ModbusMaster::Ok)
-        return fail(unechoed + failure(back));
+        return fail(unechoed + (to ? QString("at its new address %1: ").arg(settings.value) : QString()) + failure(back));
     const int now = back.reply.addressRegister();
     if (now != settings.value)
         return fail(unechoed + QString("the module reads back address %1").arg(now));
@@ -230,13 +237,34 @@ int Commands::setAddress(const Settings &settings)
     return print(QString("address %1 → %2").arg(old).arg(now));
 }
 
+// Nothing may answer at the address a module is to move to: two modules
+// there would answer as one.
+int Commands::addressFree(const Settings &settings)
+{
+    m_console.progress(asked(settings.value, ", which must be free"));
+    const Outcome taken = m_master->exchange(addressRequest(quint8(settings.value)), asking(settings));
+    if (isStop(taken.status))
+        return end(taken);
+    if (taken.status == ModbusMaster::NoAnswer && !taken.garbled)
+        return Done;
+    QString what = "bytes came in time but no clean reply";
+    if (taken.status == ModbusMaster::Ok)
+        what = QString("a module answers there, its address register reading %1").arg(taken.reply.addressRegister());
+    else if (taken.status == ModbusMaster::Refused)
+        what = "a module answers there and refused the read: " + exceptionName(taken.reply.exceptionCode);
+    return fail(QString("address %1 is taken at %2 bit/s: %3. Nothing was written; morvane-cli find --scan "
+                        "lists the addresses in use")
+                    .arg(settings.value).arg(m_master->baudRate()).arg(what));
+}
+
 int Commands::setBaud(const Settings &settings)
 {
     const int old = m_master->baudRate();
+    const quint8 to = quint8(settings.address);
     int address = 0;
     if (const int code = ownAddress(settings, &address))
         return code;
-    const Outcome written = m_master->exchange(baudWrite(quint16(codeForBaud(settings.value))), asking(settings), address);
+    const Outcome written = m_master->exchange(baudWrite(quint16(codeForBaud(settings.value)), to), asking(settings), address);
     if (written.status != ModbusMaster::Ok && written.status != ModbusMaster::NoAnswer)
         return end(written);
     // With its echo lost or damaged the module may have switched all the
@@ -246,14 +274,20 @@ int Commands::setBaud(const Settings &settings)
         status = m_master->setBaudRate(settings.value);
     if (status != ModbusMaster::Ok)
         return stopped(status);
-    const Outcome back = m_master->exchange(addressRequest(), asking(settings));
+    const Outcome back = m_master->exchange(addressRequest(to), asking(settings));
     if (isStop(back.status))
         return end(back);
     const bool echoed = written.status == ModbusMaster::Ok;
     if (back.status == ModbusMaster::Ok && back.reply.addressRegister() == address) {
         if (!echoed)
             m_console.complain(QString("the module did not echo the write, but answers at %1 bit/s").arg(settings.value));
-        return print(QString("address %1: %2 → %3 bit/s").arg(address).arg(old).arg(settings.value));
+        const int code = print(QString("address %1: %2 → %3 bit/s").arg(address).arg(old).arg(settings.value));
+        if (to && settings.value != old)
+            m_console.hint(QString("Address %1 now answers at %2 bit/s only; at %3 bit/s, where the rest of the line "
+                                   "runs, it is silent. To bring it back: morvane-cli set-baud %3 --port %4 --baud %2 "
+                                   "--address %1")
+                               .arg(address).arg(settings.value).arg(old).arg(settings.port));
+        return code;
     }
     const QString there = back.status == ModbusMaster::Ok
                               ? QString("answers at %1 bit/s as address %2").arg(settings.value).arg(back.reply.addressRegister())
@@ -287,12 +321,12 @@ int Commands::doctor(const Settings &settings)
     return print(doctor.report()) == Done ? code : OutputError;
 }
 
-// The module's own address, read through address 0; a failure's exit code
-// (its message printed) when there is none to be had.
+// The module's own address, read at --address or through address 0; a
+// failure's exit code (its message printed) when there is none to be had.
 int Commands::ownAddress(const Settings &settings, int *address)
 {
-    m_console.progress(asked(0));
-    const Outcome read = m_master->exchange(addressRequest(), asking(settings));
+    m_console.progress(asked(settings.address));
+    const Outcome read = m_master->exchange(addressRequest(quint8(settings.address)), asking(settings));
     if (read.status != ModbusMaster::Ok)
         return end(read);
     *address = read.reply.addressRegister();

@@ -49,6 +49,18 @@ QList<QCommandLineOption> doctorOptions()
     };
 }
 
+// set-address and set-baud: to the module at --address, else through
+// address 0.
+QList<QCommandLineOption> settingOptions()
+{
+    QCommandLineOption address({"a", "address"},
+                               "The module's address now, 1-247: the write goes to that module alone, so the others "
+                               "on the line are untouched. Without it, through address 0, which every module "
+                               "answers: one module alone on the line.", "n");
+    address.setDefaultValue("0");   // may be left out
+    return withLine({address});
+}
+
 } // namespace
 
 CommandHelp HelpTexts::ports()
@@ -100,13 +112,18 @@ CommandHelp HelpTexts::read()
 
 CommandHelp HelpTexts::setAddress()
 {
-    return {"Write a new bus address (1-247) through address 0 and read it back.", lineOptions};
+    return {"Write a new bus address (1-247) and read it back there: to the module at --address, once nothing "
+            "answers at the new address, or through address 0 to the one module on the line.",
+            settingOptions()};
 }
 
 CommandHelp HelpTexts::setBaud()
 {
-    return {"Write a new line speed (1200 2400 4800 9600 19200) and confirm it at that speed; "
-            "with the echo lost, the module is looked for at the new speed.", lineOptions};
+    return {"Write a new line speed (1200 2400 4800 9600 19200), to the module at --address or through "
+            "address 0, and confirm it at that speed; with the echo lost, the module is looked for at the new "
+            "speed. A module moved off the line's speed no longer answers with the others: the command that "
+            "brings it back is printed.",
+            settingOptions()};
 }
 
 CommandHelp HelpTexts::plot()
