@@ -373,5 +373,5 @@ QString CommandLine::overview() const
     for (const QStringList &who : groups)
         text += "\nOptions of " + who.mid(0, who.size() - 1).join(", ") + " and " + who.last() + ":\n" + shared[who];
     text += "\nOptions:\n" + optionHelp(helpOption) + optionHelp(QCommandLineOption("version", "Show the version."));
-    return text + HelpTexts::environment() + HelpTexts::exitStatus();
+    return text + HelpTexts::exitStatus() + '\n' + HelpTexts::environment();
 }

@@ -168,9 +168,9 @@ QString HelpTexts::environment()
     return "\nEnvironment:\n"
            "  MORVANE_PORT        the --port of every command on a line that is not given one\n"
            "  MORVANE_BAUD        the --baud of those commands; find asks at it first\n"
-           "  MORVANE_LOCAL_ECHO  1: --local-echo for every command on a line; 0: none\n"
+           "  MORVANE_LOCAL_ECHO  1: --local-echo for every command that takes it; 0: none\n"
            "  An option given overrides them; a value they cannot take is a usage error\n"
-           "  (2). doctor prints the export line that fits the line it examined.\n";
+           "  (2). doctor prints the export line that fits the line it examined.";
 }
 
 QString HelpTexts::exitStatus()
