@@ -82,8 +82,6 @@ private slots:
                           {"read --address 4 --timeout 100", 1, "^address 4: no answer\nmorvane-cli: no reading from address 4\n$"}};
         QTest::newRow("large values") << "--temperature 3276.7 --humidity 6553.5 --dew-point -3276.8"
             << QList<Run>{{"read --address 1", 0, "temperature 3276.7 °C, humidity 6553.5 %RH, dew point -3276.8 °C"}};
-        QTest::newRow("set-address, then read") << "--address 5"
-            << QList<Run>{{"set-address 12", 0, "^address 5 → 12\n$"}, {"read --address 12", 0, "^temperature"}};
         QTest::newRow("set-address, echo from its own address") << "--address 5 --echo-address own"
             << QList<Run>{{"set-address 12", 0, "^address 5 → 12\n$"}};
         QTest::newRow("set-baud, then find") << "--address 5"
@@ -115,8 +113,7 @@ private slots:
                           {"MORVANE_PORT=/nonexistent/tty MORVANE_BAUD=1200 read -p %port -a 5 -b 19200 -t 200", 0, "^temperature"},
                           {"MORVANE_BAUD=19200 MORVANE_LOCAL_ECHO=1 read -a 5 -t 100 --retries 0", 1, "^address 5: no answer\n"}};
         QTest::newRow("a bus, one module silent") << "--address 2,5,9"
-            << QList<Run>{{"find --timeout 100", 1, "several modules answered address 0 at once at 9600 bit/s: .*find --scan"},
-                          {"read --address 2-5 --format csv --timeout 50 --retries 0", 1,
+            << QList<Run>{{"read --address 2-5 --format csv --timeout 50 --retries 0", 1,
                            "^time,.*\n\\S+,2,23.5,45.0,10.9,ok\n\\S+,3,,,,no answer\n\\S+,4,,,,no answer\n\\S+,5,23.7,45.5,11.2,ok\n"
                            "morvane-cli: no reading from address 3, 4\n$"},
                           {"read --address 9,2 --format influx --count 2 --watch 0.1", 0,
@@ -154,25 +151,6 @@ private slots:
         }
         if (QTest::currentDataTag() == QString("refused before sending"))
             QVERIFY(module.output().filter("->RX").isEmpty());
-    }
-
-    // What find --scan prints is the next read's --address file.
-    void scanFeedsRead()
-    {
-        SimProcess modules({"--address", "3,200,41", "--baud", "19200"});
-        QTemporaryDir folder;
-        const QString found = folder.filePath("found");
-        QProcess scan, read;
-        scan.setStandardOutputFile(found);
-        startCli(scan, "find --scan --baud 19200 --timeout 10 --format csv", modules.path());
-        QVERIFY(scan.waitForFinished(30000));
-        QCOMPARE(scan.exitCode(), 0);
-        startCli(read, "read --baud 19200 --format csv --address " + found, modules.path());
-        QVERIFY(read.waitForFinished(10000));
-        QCOMPARE(read.exitCode(), 0);
-        const QRegularExpression rows("^time,.*\n\\S+,3,23.5,.*,ok\n\\S+,41,23.7,.*,ok\n\\S+,200,23.9,.*,ok\n$");
-        const QString out = read.readAll();
-        QVERIFY2(rows.match(out).hasMatch(), qPrintable(out));
     }
 
     // The modules behind a serial device server: the simulator's own
@@ -228,9 +206,9 @@ private slots:
         server.waitForFinished(5000);
     }
 
-    // doctor against the simulator: the probes' own reading of the line (an
-    // echo, a collision, turnaround on the wire) through to the report. Each
-    // rule on its own is tst_doctor's.
+    // doctor against the simulator: the probes' own reading of the line (a
+    // collision, turnaround on the wire) through to the report; an echo is
+    // the README's example, each rule on its own tst_doctor's.
     void doctor_data()
     {
         QTest::addColumn<QString>("sim");
@@ -240,8 +218,6 @@ private slots:
         const QString works = "Works now: morvane-cli read --port \\S+ --baud %1 --address 7 --timeout \\d+%2\n$";
         QTest::newRow("clean line") << "--address 7" << "" << 0
             << "^(  [^!][^\n]*\n)+" + works.arg(9600).arg("");
-        QTest::newRow("local echo") << "--address 7 --local-echo" << "--address 7" << 0
-            << "\n! local echo +Each request came back.* MORVANE_BAUD=9600 MORVANE_LOCAL_ECHO=1\n" + works.arg(9600).arg(" --local-echo");
         QTest::newRow("collision") << "--address 1-3" << "" << 1
             << "\n! several modules .*more than one module answers address 0.\n(?!.*! speed).*"
                "Most likely cause: more than one module answers address 0; use morvane-cli find --scan\n$";
