@@ -16,7 +16,8 @@ script; a "# → TEXT" comment gives the shape of a line it prints. Shapes
 are compared with every run of digits alike; a line "..." stands for any
 lines, and a line ending in "..." for any end. The port of a command is
 replaced by the simulator's terminal (tcp:// by its TCP listener), and
-morvane-cli and morvane-sim are the build's. Rows of read --format json are
+morvane-cli, morvane-sim and bench/ are the build's; each runs in a folder
+of the runner's own, where the examples leave their files for the next. Rows of read --format json are
 checked against the installed schema.
 Usage: check_examples.py SOURCE_DIR BUILD_DIR
 """
@@ -178,6 +179,8 @@ def main():
         os.mkdir(bin_dir)
         for tool in ('cli/morvane-cli', 'sim/morvane-sim'):
             os.symlink(os.path.join(os.path.abspath(BUILD), tool), os.path.join(bin_dir, os.path.basename(tool)))
+        os.symlink(os.path.join(os.path.abspath(BUILD), 'bench'), os.path.join(folder, 'bench'))
+        os.mkdir(os.path.join(folder, 'docs'))   # where the README draws its picture
         env = dict(os.environ, PATH=bin_dir + ':' + os.environ['PATH'], LC_ALL='C.UTF-8')
         for name in ('MORVANE_PORT', 'MORVANE_BAUD', 'MORVANE_LOCAL_ECHO'):
             env.pop(name, None)
