@@ -27,6 +27,7 @@ SOURCE, BUILD = sys.argv[1], sys.argv[2]
 TIME_LIMIT = 60
 PORT = re.compile(r'((?:^|\s)(?:--port[ =]|-p )|MORVANE_PORT=)("[^"]*"|\S+)')
 started = []   # every process group and simulator, stopped at the end
+NAMESPACE = []
 
 
 def die_with_parent():
@@ -119,8 +120,18 @@ def with_ports(command, terminal, listener, own_pty):
     return PORT.sub(port, command)
 
 
+def own_pid_namespace():
+    """The words that run an example in a PID namespace of its own: when the
+    runner dies, however, the namespace and all the example started go too."""
+    words = ['unshare', '--pid', '--fork', '--kill-child'] + ([] if os.geteuid() == 0 else ['--user', '--map-root-user'])
+    try:
+        return words if subprocess.run(words + ['true'], stderr=subprocess.DEVNULL).returncode == 0 else []
+    except FileNotFoundError:
+        return []
+
+
 def run(command, bound, env, folder):
-    shell = subprocess.Popen(['bash', '-c', command], cwd=folder, env=env, stdin=subprocess.DEVNULL,
+    shell = subprocess.Popen(NAMESPACE + ['bash', '-c', command], cwd=folder, env=env, stdin=subprocess.DEVNULL,
                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, preexec_fn=die_with_parent)
     started.append(shell)
     try:
@@ -171,6 +182,8 @@ def check(where, options, commands, folder, env, own_pty, schema):
 
 
 def main():
+    global NAMESPACE
+    NAMESPACE = own_pid_namespace()
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
     schema = json.load(open(SOURCE + '/packaging/reading.schema.json'))
     passed = failed = skipped = 0
@@ -212,7 +225,7 @@ def stop():
             except subprocess.TimeoutExpired:
                 process.kill()
                 process.wait()
-        if process.args[0] == 'bash':
+        if 'bash' in process.args:
             try:
                 os.killpg(process.pid, signal.SIGKILL)   # what the example left behind
             except ProcessLookupError:
