@@ -4,6 +4,7 @@
 #include "modbusframe.h"
 
 #include <QJsonArray>
+#include <QRegularExpression>
 
 #include <algorithm>
 #include <cmath>
@@ -268,6 +269,16 @@ void Diagnosis::concludeSeries()
     m_findings << quality;
 }
 
+// The settings that worked, as the defaults every command takes from the environment.
+QString Diagnosis::exportLine() const
+{
+    static const QRegularExpression plain("^[A-Za-z0-9_./:+-]+$");
+    QString port = m_options.port;
+    if (!plain.match(port).hasMatch())
+        port = '\'' + port.replace('\'', "'\\''") + '\'';
+    return QString("export MORVANE_PORT=%1 MORVANE_BAUD=%2 MORVANE_LOCAL_ECHO=%3").arg(port).arg(m_baud).arg(m_echo ? 1 : 0);
+}
+
 QString Diagnosis::lastLine() const
 {
     return m_verified ? "Works now: " + readCommand() : "Most likely cause: " + m_cause;
@@ -282,6 +293,8 @@ QString Diagnosis::text() const
         for (const QString &line : f.todo.split('\n', Qt::SkipEmptyParts))
             lines << indent + "→ " + line;
     }
+    if (m_verified)
+        lines << "  " + QString("environment").leftJustified(TopicWidth) + "Instead of these options on every command: " + exportLine();
     lines << lastLine();
     return lines.join('\n');
 }
