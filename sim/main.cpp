@@ -199,10 +199,15 @@ SimServer::Faults faultsFrom(const QCommandLineParser &parser)
 
 // A path that exists is taken as given, relative ones too; a short name is
 // looked for under /dev, as morvane-cli's --port does.
+// On Windows a port is named as it is given: COM5 or \\.\COM12.
 QString devicePath(const QString &given)
 {
+#ifdef Q_OS_WIN
+    return given;
+#else
     const QFileInfo file(given);
     return file.exists() || file.isAbsolute() || given.contains('/') ? file.absoluteFilePath() : "/dev/" + given;
+#endif
 }
 
 // The line the options name: a TCP listener, a serial device, or a
