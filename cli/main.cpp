@@ -6,6 +6,9 @@
 
 #include <cstring>
 #include <memory>
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
 
 QtMessageHandler qtMessages = nullptr;
 
@@ -26,16 +29,27 @@ QCoreApplication *application(int &argc, char *argv[])
     bool platformGiven = qEnvironmentVariableIsSet("QT_QPA_PLATFORM");
     for (int i = 1; i < argc; ++i)
         platformGiven = platformGiven || std::strcmp(argv[i], "-platform") == 0;
+#ifndef Q_OS_WIN   // Windows' own platform draws without a window
     if (!platformGiven && !qEnvironmentVariableIsSet("DISPLAY") && !qEnvironmentVariableIsSet("WAYLAND_DISPLAY"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+#endif
     qtMessages = qInstallMessageHandler(withoutRuntimeNotice);
     return new QGuiApplication(argc, argv);
 }
 
 int main(int argc, char *argv[])
 {
+#ifdef Q_OS_WIN
+    // The lines are UTF-8 (°C); the console's own code page comes back after.
+    const UINT codePage = ::GetConsoleOutputCP();
+    ::SetConsoleOutputCP(CP_UTF8);
+#endif
     const std::unique_ptr<QCoreApplication> app(application(argc, argv));
     QCoreApplication::setApplicationName("morvane-cli");
     QCoreApplication::setApplicationVersion(MORVANE_VERSION);
-    return CommandLine(CommandTable::commands()).run(app->arguments());
+    const int status = CommandLine(CommandTable::commands()).run(app->arguments());
+#ifdef Q_OS_WIN
+    ::SetConsoleOutputCP(codePage);
+#endif
+    return status;
 }

@@ -5,12 +5,33 @@
 #include <cerrno>
 #include <cstring>
 #include <unistd.h>
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
 
 namespace {
 const char ClearLine[] = "\r\033[K";
-}
 
-Console::Console(FILE *out, FILE *err) : m_out(out), m_err(err), m_terminal(isatty(fileno(err)))
+#ifdef Q_OS_WIN
+// A Windows console clears a line only with its terminal sequences turned on
+// (Windows 10 and later); one that cannot is left without progress.
+bool isTerminal(FILE *file)
+{
+    const HANDLE handle = HANDLE(_get_osfhandle(fileno(file)));
+    DWORD mode = 0;
+    if (!::GetConsoleMode(handle, &mode))
+        return false;
+    return ::SetConsoleMode(handle, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+}
+#else
+bool isTerminal(FILE *file)
+{
+    return isatty(fileno(file));
+}
+#endif
+} // namespace
+
+Console::Console(FILE *out, FILE *err) : m_out(out), m_err(err), m_terminal(isTerminal(err))
 {
     m_quiet.start();
 }

@@ -7,6 +7,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 #include <vector>
+#ifdef Q_OS_WIN
+#include <io.h>
+#endif
 
 namespace {
 
@@ -15,6 +18,12 @@ const int Utf16Sample = 512;   // bytes looked at for the pattern of UTF-16
 const char Utf8Mark[] = "\xEF\xBB\xBF";
 const int Utf8MarkBytes = 3;
 const int HexDigitsPerByte = 2;
+#ifdef Q_OS_WIN
+// Bytes as they are: no CR LF turned into LF, no end at Ctrl-Z.
+const int OpenFlags = O_RDONLY | O_BINARY;
+#else
+const int OpenFlags = O_RDONLY | O_CLOEXEC;
+#endif
 
 QString systemError()
 {
@@ -65,9 +74,13 @@ bool LineFile::read(const QString &path, const Visit &visit)
     m_name = path == "-" ? QStringLiteral("standard input") : path;
     m_number = 0;
     m_error.clear();
-    if (path == "-")
+    if (path == "-") {
+#ifdef Q_OS_WIN
+        ::_setmode(STDIN_FILENO, O_BINARY);
+#endif
         return readFrom(STDIN_FILENO, visit);
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    }
+    const int fd = ::open(QFile::encodeName(path).constData(), OpenFlags);
     if (fd < 0) {
         m_error = QString("cannot open %1: %2").arg(path, systemError());
         return false;
