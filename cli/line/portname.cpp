@@ -16,12 +16,19 @@ QString PortName::parse(const QString &given, PortName *port)
 {
     *port = PortName();
     if (!isTcp(given)) {
+#ifdef Q_OS_WIN
+        // COM5, \\.\COM12: the system's own names, taken as given.
+        if (given.isEmpty())
+            return "--port takes a port's name, such as COM5; it is empty";
+        port->m_text = given;
+#else
         if (given.isEmpty())
             return "--port takes a path, or a name such as ttyUSB0; it is empty";
         // A path that exists is taken as given, relative ones too; a short
         // name is looked for under /dev/.
         const QFileInfo file(given);
         port->m_text = file.exists() || file.isAbsolute() || given.contains('/') ? file.absoluteFilePath() : "/dev/" + given;
+#endif
         return QString();
     }
     static const QRegularExpression form("^tcp://(\\[[^\\]]+\\]|[^:/\\[\\]]+):(\\d{1,9})$");
