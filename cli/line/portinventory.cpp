@@ -17,7 +17,11 @@ QList<PortInventory::Port> PortInventory::ports(const QString &byIdFolder)
     QList<Port> all;
     for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
         Port port;
+#ifdef Q_OS_WIN
+        port.path = info.portName();   // COM5, as --port takes it, not \\.\COM5
+#else
         port.path = info.systemLocation();
+#endif
         for (const QFileInfo &link : links) {
             if (link.canonicalFilePath() == QFileInfo(port.path).canonicalFilePath())
                 port.byId << link.absoluteFilePath();
