@@ -4,6 +4,7 @@
 
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QUdpSocket>
 #include <QtTest>
 
 #include <csignal>
@@ -67,7 +68,8 @@ private slots:
                            "^time,address,temperature_c,humidity_rh,dew_point_c,status\n"
                            "(\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}(Z|[+-]\\d\\d:\\d\\d),3,-12.3,87.6,-13.9,ok\n){3}$"},
                           {"read --address 3 --format json", 0, "^\\{.*\"temperature\":-12.3.*\"time\":\"[^\"]+\\.\\d{3}"},
-                          {"read --address 4 --timeout 100", 1, "^address 4: no answer\nmorvane-cli: no reading from address 4\n$"}};
+                          {"read --address 4 --timeout 100", 1, "^address 4: no answer\nmorvane-cli: no reading from address 4; to see why: "
+                                                              "morvane-cli doctor --port /dev/pts/\\d+ --address 4\n$"}};
         QTest::newRow("large values") << "--temperature 3276.7 --humidity 6553.5 --dew-point -3276.8"
             << QList<Run>{{"read --address 1", 0, "temperature 3276.7 °C, humidity 6553.5 %RH, dew point -3276.8 °C"}};
         QTest::newRow("set-address, then read") << "--address 5"
@@ -80,7 +82,7 @@ private slots:
         QTest::newRow("a stray byte before every reply") << "--noise 1 --address 3"
             << QList<Run>{{"read --address 3 --format csv --watch 0.05 --count 5 --retries 0", 0, "^time.*\n(.*,ok\n){5}$"}};
         QTest::newRow("late answers are nobody's") << "--address 7 --delay-ms 300"
-            << QList<Run>{{"find --timeout 250 --retries 0", 1, "^morvane-cli: no module answered at 9600, 19200, 4800, 2400, 1200 bit/s\n$"}};
+            << QList<Run>{{"find --timeout 250 --retries 0", 1, "^morvane-cli: no module answered at 9600, 19200, 4800, 2400, 1200 bit/s; to see why: morvane-cli doctor --port \\S+\n$"}};
         // Nothing goes on the line for a value the module cannot take, nor for help.
         QTest::newRow("refused before sending") << "--address 5 --verbose"
             << QList<Run>{{"set-address 0", 2, "address is 1 to 247, not 0\n"},
@@ -94,10 +96,10 @@ private slots:
                           {"ports extra", 2, "ports takes no values, not extra"},
                           {"read --port /nonexistent/tty --address 1", 3, "^morvane-cli: cannot open /nonexistent/tty: \\S"}};
         QTest::newRow("a bus, one module silent") << "--address 2,5,9"
-            << QList<Run>{{"find --timeout 100", 1, "several modules answered address 0 at once at 9600 bit/s: .*find --scan"},
+            << QList<Run>{{"find --timeout 100", 1, "several modules answered address 0 at once at 9600 bit/s: .* find --scan --port /dev/pts/\\d+ --baud 9600 asks"},
                           {"read --address 2-5 --format csv --timeout 50 --retries 0", 1,
                            "^time,.*\n\\S+,2,23.5,45.0,10.9,ok\n\\S+,3,,,,no answer\n\\S+,4,,,,no answer\n\\S+,5,23.7,45.5,11.2,ok\n"
-                           "morvane-cli: no reading from address 3, 4\n$"},
+                           "morvane-cli: no reading from address 3, 4; to see why: morvane-cli doctor --port \\S+ --address 3\n$"},
                           {"read --address 9,2 --format influx --count 2 --watch 0.1", 0,
                            "^(morvane,address=2 temperature=23.5,humidity=45.0,dew_point=10.9 \\d{19}\n"
                            "morvane,address=9 temperature=23.9,humidity=46.0,dew_point=11.6 \\d{19}\n){2}$"}};
@@ -261,6 +263,31 @@ private slots:
         QCOMPARE(cli.exitCode(), 128 + signal);
         const QByteArray out = cli.readAllStandardOutput();
         QVERIFY2(out.count('\n') >= requests - 1 && (out.isEmpty() || out.endsWith('\n')), out.constData());
+    }
+
+    // A name whose lookup stalls, behind a name server that never answers
+    // (put in place for the CLI alone, in a mount namespace): Ctrl-C ends
+    // the wait at once, where the resolver would hold it for seconds.
+    void lookupEndsOnSignal()
+    {
+        QUdpSocket nameServer;
+        if (!nameServer.bind(QHostAddress("127.0.0.2"), 53))
+            QSKIP("no name server can listen on 127.0.0.2:53 here");
+        QTemporaryFile resolver;
+        QVERIFY(resolver.open() && resolver.write("nameserver 127.0.0.2\n") > 0 && resolver.flush());
+        QProcess cli;
+        cli.start("unshare", {"-m", "sh", "-c", "mount --bind \"$0\" /etc/resolv.conf && exec \"$1\" read --address 7 "
+                  "--port tcp://module.stalls.test:502", resolver.fileName(), MORVANE_CLI});
+        QTRY_VERIFY_WITH_TIMEOUT(nameServer.hasPendingDatagrams() || cli.state() == QProcess::NotRunning, 20000);
+        if (!nameServer.hasPendingDatagrams())
+            QSKIP(qPrintable("no mount namespace for the test's name server: " + cli.readAllStandardError()));
+        QElapsedTimer sinceSignal;
+        sinceSignal.start();
+        ::kill(pid_t(cli.processId()), SIGINT);
+        QVERIFY(cli.waitForFinished(20000));
+        QCOMPARE(cli.exitCode(), 130);
+        // 200 ms on an idle machine; the resolver alone would take 5 s.
+        QVERIFY2(sinceSignal.elapsed() < 1000, qPrintable(QString::number(sinceSignal.elapsed())));
     }
 
     void outputErrors_data()
