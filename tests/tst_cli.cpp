@@ -209,14 +209,14 @@ private slots:
         QTest::addColumn<QString>("arguments");
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("pattern");
-        const QString works = "Works now: morvane-cli read --port \\S+ --baud %1 --address 7 --timeout \\d+%2\n$";
+        const QString works = "Works now, 5 runs of 5: morvane-cli read --port \\S+ --baud %1 --address 7 --timeout \\d+%2\n$";
         QTest::newRow("clean line") << "--address 7" << "" << 0
             << "^(  [^!][^\n]*\n)+" + works.arg(9600).arg("");
         QTest::newRow("local echo") << "--address 7 --local-echo" << "--address 7" << 0
             << "\n! local echo +Each request came back.*" + works.arg(9600).arg(" --local-echo");
         QTest::newRow("collision") << "--address 1-3" << "" << 1
             << "\n! several modules .*more than one module answers address 0.\n(?!.*! speed).*"
-               "Most likely cause: more than one module answers address 0; use morvane-cli find --scan\n$";
+               "Most likely cause: more than one module answers address 0; use morvane-cli find --scan --port \\S+\n$";
         QTest::newRow("slow turnaround") << "--address 7 --baud 2400 --turnaround-ms 520 --wire-time" << "--baud 2400" << 0
             << "\n! timing .*median 5[1-4]\\d ms.*\n.*default timeout of 500 ms: give --timeout \\d+.*" + works.arg(2400).arg("");
     }

@@ -293,6 +293,7 @@ int Commands::doctor(const Settings &settings)
     options.address = settings.address;
     options.waitMs = settings.waitMs;
     options.defaultTimeoutMs = Settings().timeoutMs;
+    options.defaultRetries = Settings().retries;
     options.verbose = settings.verbose;
     options.json = settings.format == Settings::Json;
     options.tcp = settings.tcp();
