@@ -60,19 +60,19 @@ QByteArray measurementRequest(quint8 address)
     return request(address, ReadHoldingRegisters, TemperatureRegister, MeasurementRegisters);
 }
 
-QByteArray addressRequest()
+QByteArray addressRequest(quint8 to)
 {
-    return request(BroadcastAddress, ReadHoldingRegisters, AddressRegister, 1);
+    return request(to, ReadHoldingRegisters, AddressRegister, 1);
 }
 
-QByteArray addressWrite(quint16 newAddress)
+QByteArray addressWrite(quint16 newAddress, quint8 to)
 {
-    return request(BroadcastAddress, WriteSingleRegister, AddressRegister, newAddress);
+    return request(to, WriteSingleRegister, AddressRegister, newAddress);
 }
 
-QByteArray baudWrite(quint16 code)
+QByteArray baudWrite(quint16 code, quint8 to)
 {
-    return request(BroadcastAddress, WriteSingleRegister, BaudRegister, code);
+    return request(to, WriteSingleRegister, BaudRegister, code);
 }
 
 QByteArray readReply(quint8 slave, const QVector<quint16> &values)

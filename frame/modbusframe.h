@@ -58,9 +58,11 @@ quint16 word(const QByteArray &frame, int at);
 QByteArray request(quint8 slave, quint8 function, quint16 reg, quint16 value);
 // The module's four requests.
 QByteArray measurementRequest(quint8 address);
-QByteArray addressRequest();
-QByteArray addressWrite(quint16 newAddress);
-QByteArray baudWrite(quint16 code);
+// The address and speed requests go through address 0, which the module
+// answers whatever its own address, unless sent to one module's own.
+QByteArray addressRequest(quint8 to = BroadcastAddress);
+QByteArray addressWrite(quint16 newAddress, quint8 to = BroadcastAddress);
+QByteArray baudWrite(quint16 code, quint8 to = BroadcastAddress);
 
 // The answer to a read (0x03): the registers' values, high byte first.
 QByteArray readReply(quint8 slave, const QVector<quint16> &values);

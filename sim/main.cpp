@@ -1,8 +1,12 @@
 // morvane-sim: plays the temperature and humidity module on a serial line.
+#include "addressrange.h"
 #include "exitcode.h"
 #include "modbusframe.h"
+#include "ptysimline.h"
 #include "sensormodule.h"
+#include "serialsimline.h"
 #include "simserver.h"
+#include "tcpsimline.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -10,7 +14,6 @@
 #include <QRegularExpression>
 #include <QSocketNotifier>
 
-#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <csignal>
@@ -142,27 +145,12 @@ void addOptions(QCommandLineParser &parser)
     });
 }
 
-// "7", "1-20", "1,3,5-9": in rising order, each once.
 QVector<int> addressList(const QString &text)
 {
-    const QString usage = QString("--address takes a whole number from %1 to %2, or a list of them, as 1-20 or 1,3,5-9")
-                              .arg(ModbusFrame::MinAddress).arg(ModbusFrame::MaxAddress);
-    static const QRegularExpression item("^(\\d{1,3})(?:-(\\d{1,3}))?$");
     QVector<int> addresses;
-    for (const QString &part : text.split(',')) {
-        const QRegularExpressionMatch m = item.match(part);
-        if (!m.hasMatch())
-            fail(UsageError, usage);
-        const int first = m.captured(1).toInt(), last = m.captured(2).isEmpty() ? first : m.captured(2).toInt();
-        if (first < ModbusFrame::MinAddress || last > ModbusFrame::MaxAddress || last < first)
-            fail(UsageError, usage);
-        for (int a = first; a <= last; ++a) {
-            if (addresses.contains(a))
-                fail(UsageError, QString("--address names %1 twice").arg(a));
-            addresses << a;
-        }
-    }
-    std::sort(addresses.begin(), addresses.end());
+    if (!AddressRange::parse(text, &addresses))
+        fail(UsageError, QString("--address takes a whole number from %1 to %2, or a list of them, as 1-20 or 1,3,5-9")
+                             .arg(ModbusFrame::MinAddress).arg(ModbusFrame::MaxAddress));
     return addresses;
 }
 
@@ -230,6 +218,29 @@ SimServer::Faults faultsFrom(const QCommandLineParser &parser)
     return faults;
 }
 
+// The line the options name: a TCP listener, a serial device, or a
+// pseudo-terminal of our own. cannot: how to tell that it did not open.
+SimLine *lineFrom(const QCommandLineParser &parser, QString *cannot)
+{
+    const QString port = parser.value("port");
+    if (parser.isSet("listen")) {
+        if (parser.isSet("port"))
+            fail(UsageError, "takes --port or --listen, not both");
+        QHostAddress host;
+        quint16 tcpPort = 0;
+        if (!listenAddress(parser.value("listen"), &host, &tcpPort))
+            fail(UsageError, "--listen takes HOST:PORT, a numeric address or localhost and a port from 0 to 65535");
+        *cannot = "cannot listen on " + parser.value("listen");
+        return new TcpSimLine(host, tcpPort);
+    }
+    if (!port.isEmpty()) {
+        *cannot = "cannot open " + port;
+        return new SerialSimLine(port);
+    }
+    *cannot = "cannot create a pseudo-terminal";
+    return new PtySimLine;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -255,13 +266,8 @@ int main(int argc, char *argv[])
     const SimServer::Faults faults = faultsFrom(parser);
     const quint32 seed = parser.isSet("seed") ? quint32(whole(parser, "seed", 0, 4294967295LL))
                                               : QRandomGenerator::system()->generate();
-    QHostAddress host;
-    quint16 tcpPort = 0;
-    const bool listening = parser.isSet("listen");
-    if (listening && parser.isSet("port"))
-        fail(UsageError, "takes --port or --listen, not both");
-    if (listening && !listenAddress(parser.value("listen"), &host, &tcpPort))
-        fail(UsageError, "--listen takes HOST:PORT, a numeric address or localhost and a port from 0 to 65535");
+    QString cannot;
+    SimLine *line = lineFrom(parser, &cannot);
 
     // Signals are caught from here on; one that comes before the event loop
     // runs ends it as soon as it starts.
@@ -274,13 +280,9 @@ int main(int argc, char *argv[])
     server.setFixedDewPoint(parser.isSet("dew-point"));
     server.setDrift(parser.isSet("drift"));
     server.setWireTime(parser.isSet("wire-time"));
-    const QString port = parser.value("port");
-    const QString path = listening ? server.listen(host, tcpPort) : server.attach(port);
-    if (path.isEmpty()) {
-        const QString what = listening ? "cannot listen on " + parser.value("listen") + ": "
-                             : port.isEmpty() ? "cannot create a pseudo-terminal: " : "cannot open " + port + ": ";
-        fail(PortError, what + server.errorString());
-    }
+    const QString path = server.serve(line);
+    if (path.isEmpty())
+        fail(PortError, cannot + ": " + line->errorString());
     QObject::connect(&server, &SimServer::lineFailed, &app, [&](const QString &reason) {
         fprintf(stderr, "morvane-sim: the port failed: %s\n", qPrintable(reason));
         app.exit(Failed);

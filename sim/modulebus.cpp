@@ -26,6 +26,15 @@ ModuleBus::Answer ModuleBus::handle(const QByteArray &request, int lineBaud)
     return answer;
 }
 
+bool ModuleBus::allAt(int baud) const
+{
+    for (const SensorModule &module : m_modules) {
+        if (ModbusFrame::baudForCode(module.baudCode) != baud)
+            return false;
+    }
+    return true;
+}
+
 QByteArray ModuleBus::collision(const QVector<QByteArray> &replies)
 {
     if (replies.isEmpty())

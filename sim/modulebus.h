@@ -25,6 +25,8 @@ public:
     // The line's answer to a request that arrives at this speed; modules at
     // another speed hear only garbage.
     Answer handle(const QByteArray &request, int lineBaud);
+    // Whether every module runs at this speed.
+    bool allAt(int baud) const;
 
     // What a real line makes of replies sent at once: each byte the AND of
     // the bytes sent at its place (an idle line reads ones), as long as the

@@ -2,32 +2,19 @@
 
 #include "linetime.h"
 #include "modbusframe.h"
+#include "simline.h"
 #include "trafficline.h"
-
-#include <QSerialPort>
-#include <QSocketNotifier>
-#include <QTcpServer>
-#include <QTcpSocket>
 
 #include <cmath>
 
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <poll.h>
-#include <pty.h>
-#include <termios.h>
 #include <unistd.h>
 
 namespace {
 // Pieces of replies waiting for their time, at most: a master that floods
 // the line does not pile them up.
 const int MaxWaitingReplies = 16;
-// What a serial device may hold unsent before replies count as lost.
-const int MaxUnsentBytes = 4 * ModbusFrame::MaxFrameLength;
 // After a reply has left the line, before the device changes speed.
 const int SpeedSwitchMarginMs = 20;
-const int HangUpCheckMs = 500;
 }
 
 SimServer::SimServer(const QVector<SensorModule> &modules, const Faults &faults, quint32 seed, QObject *parent)
@@ -49,108 +36,27 @@ SimServer::SimServer(const QVector<SensorModule> &modules, const Faults &faults,
         m_walks.append({module.temperature / 10.0, module.humidity / 10.0});
 }
 
-SimServer::~SimServer()
+QString SimServer::serve(SimLine *line)
 {
-    if (m_slave >= 0)
-        ::close(m_slave);
-    if (m_master >= 0)
-        ::close(m_master);
-}
-
-QString SimServer::attach(const QString &path)
-{
-    if (!path.isEmpty()) {
-        m_port = new QSerialPort(path, this);
-        if (!m_port->open(QIODevice::ReadWrite) || !m_port->setBaudRate(m_baud)
-            || !m_port->setDataBits(QSerialPort::Data8) || !m_port->setParity(QSerialPort::NoParity)
-            || !m_port->setStopBits(QSerialPort::OneStop) || !m_port->setFlowControl(QSerialPort::NoFlowControl)) {
-            m_error = m_port->errorString();
-            return QString();
-        }
-        connect(m_port, &QSerialPort::readyRead, this, [this] { receive(m_port->readAll()); });
-        connect(m_port, &QSerialPort::errorOccurred, this, [this](QSerialPort::SerialPortError error) {
-            if (error == QSerialPort::ResourceError)
-                failLine(m_port->errorString());
-        });
-        connect(&m_hangUpCheck, &QTimer::timeout, this, &SimServer::checkHangUp);
-        m_hangUpCheck.start(HangUpCheckMs);
-        return path;
-    }
-
-    char name[128] = {};
-    struct termios raw;
-    ::memset(&raw, 0, sizeof raw);
-    ::cfmakeraw(&raw);
-    if (::openpty(&m_master, &m_slave, name, &raw, nullptr) != 0) {
-        m_error = QString::fromLocal8Bit(strerror(errno));
-        return QString();
-    }
-    // Our own slave descriptor stays open, so the terminal is not hung up
-    // each time the master closes it.
-    ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
-    m_notifier = new QSocketNotifier(m_master, QSocketNotifier::Read, this);
-    connect(m_notifier, &QSocketNotifier::activated, this, [this] {
-        char chunk[512];
-        ssize_t n;
-        while ((n = ::read(m_master, chunk, sizeof chunk)) > 0)
-            receive(QByteArray(chunk, int(n)));
-    });
-    return QString::fromLocal8Bit(name);
-}
-
-QString SimServer::listen(const QHostAddress &host, quint16 port)
-{
-    m_listener = new QTcpServer(this);
-    if (!m_listener->listen(host, port)) {
-        m_error = m_listener->errorString();
-        return QString();
-    }
-    connect(m_listener, &QTcpServer::newConnection, this, &SimServer::acceptConnection);
-    const QHostAddress bound = m_listener->serverAddress();
-    const QString name = bound.protocol() == QAbstractSocket::IPv6Protocol ? "[" + bound.toString() + "]" : bound.toString();
-    return QString("tcp://%1:%2").arg(name).arg(m_listener->serverPort());
-}
-
-// One master at a time, as a serial device server set to one connection:
-// another is closed at once rather than left waiting for its turn.
-void SimServer::acceptConnection()
-{
-    while (QTcpSocket *socket = m_listener->nextPendingConnection()) {
-        const QString peer = QString("%1:%2").arg(socket->peerAddress().toString()).arg(socket->peerPort());
-        if (m_connection && connectionGone())
-            connectionClosed();
-        if (m_connection) {
-            m_err.print("morvane-sim: connection from " + peer + " closed, one is served at a time");
-            socket->abort();
-            socket->deleteLater();
-            continue;
-        }
-        m_connection = socket;
-        // Bytes go on as the line gives them, as a device server passes
-        // them: never held back waiting for the master's acknowledgement.
-        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    m_line = line;
+    line->setParent(this);
+    connect(line, &SimLine::received, this, &SimServer::receive);
+    connect(line, &SimLine::failed, this, &SimServer::lineFailed);
+    connect(line, &SimLine::connectionOpened, this, [this](const QString &peer) {
         if (m_verbose)
             log("morvane-sim: connection from " + peer);
-        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { receive(socket->readAll()); });
-        connect(socket, &QTcpSocket::disconnected, this, &SimServer::connectionClosed);
-    }
-}
-
-// A master that closed and came straight back may be here before its close
-// has been seen.
-bool SimServer::connectionGone() const
-{
-    struct pollfd peer = {int(m_connection->socketDescriptor()), POLLRDHUP, 0};
-    return ::poll(&peer, 1, 0) == 1 && (peer.revents & (POLLRDHUP | POLLHUP | POLLERR));
+    });
+    connect(line, &SimLine::connectionRefused, this, [this](const QString &peer) {
+        m_err.print("morvane-sim: connection from " + peer + " closed, one is served at a time");
+    });
+    connect(line, &SimLine::connectionClosed, this, &SimServer::connectionClosed);
+    return line->open(m_baud);
 }
 
 // What was on its way is lost with the connection; the next one starts on
 // a quiet line.
 void SimServer::connectionClosed()
 {
-    m_connection->disconnect(this);
-    m_connection->deleteLater();
-    m_connection = nullptr;
     m_pacer.clear();
     m_requests.clear();
     m_silence.stop();
@@ -213,22 +119,13 @@ void SimServer::answerRequests()
     }
 }
 
-// On a pseudo-terminal of our own the master's line speed can be read: a
-// request at another speed than a module's is garbage to it, as on a real
-// line. Elsewhere the line runs at the device's speed.
+// Where the line shows the master's speed, a request at another speed
+// than a module's is garbage to it. Elsewhere the line runs at the
+// device's speed.
 int SimServer::lineBaud() const
 {
-    struct termios line;
-    if (m_slave < 0 || ::tcgetattr(m_slave, &line) != 0)
-        return m_baud;
-    static const QList<QPair<speed_t, int>> speeds = {
-        {B1200, 1200}, {B2400, 2400}, {B4800, 4800}, {B9600, 9600}, {B19200, 19200},
-        {B38400, 38400}, {B57600, 57600}, {B115200, 115200}};
-    for (const auto &s : speeds) {
-        if (s.first == cfgetospeed(&line))
-            return s.second;
-    }
-    return 0;
+    const int seen = m_line ? m_line->seenBaud() : SimLine::SpeedUnseen;
+    return seen == SimLine::SpeedUnseen ? m_baud : seen;
 }
 
 void SimServer::answer(const QByteArray &request, double requestEnd)
@@ -266,8 +163,10 @@ void SimServer::answer(const QByteArray &request, double requestEnd)
         schedule(out, requestEnd + m_faults.turnaroundMs + m_faults.delayMs, baud);
     }
     // Behind a device server the line keeps the server's speed; a serial
-    // device follows the module's new speed once the reply has left.
-    if (m_listener)
+    // device follows the modules' new speed once the reply has left, but
+    // only when all of them run at it: one module moved to another speed
+    // leaves the line at the others'.
+    if ((m_line && !m_line->followsModuleSpeed()) || !m_bus.allAt(answer.baudAfter))
         return;
     m_baud = answer.baudAfter;
     if (m_baud != oldBaud) {
@@ -310,7 +209,7 @@ void SimServer::schedule(const QByteArray &bytes, double startMs, int baud)
 void SimServer::transmit(const QByteArray &bytes)
 {
     emit transmitted(bytes);
-    const QString refusal = lineRefusal(bytes);
+    const QString refusal = m_line ? m_line->write(bytes) : QString();
     if (refusal.isEmpty()) {
         if (m_lost > 0)
             m_err.print(QString("morvane-sim: replies go out again, %1 lost").arg(m_lost));
@@ -321,49 +220,10 @@ void SimServer::transmit(const QByteArray &bytes)
     }
 }
 
-// Writes to the line; why it did not take it all, or nothing.
-QString SimServer::lineRefusal(const QByteArray &bytes)
-{
-    if (m_port) {
-        if (m_port->bytesToWrite() > MaxUnsentBytes)
-            return QString("%1 bytes wait to go out").arg(m_port->bytesToWrite());
-        return m_port->write(bytes) == bytes.size() ? QString() : m_port->errorString();
-    }
-    if (m_listener) {
-        if (!m_connection)
-            return QString();   // nobody to hear it
-        if (m_connection->bytesToWrite() > MaxUnsentBytes)
-            return QString("%1 bytes wait to go out").arg(m_connection->bytesToWrite());
-        return m_connection->write(bytes) == bytes.size() ? QString() : m_connection->errorString();
-    }
-    if (m_master < 0)
-        return QString();   // no line attached
-    const ssize_t n = ::write(m_master, bytes.constData(), size_t(bytes.size()));
-    if (n == bytes.size())
-        return QString();
-    return n < 0 ? QString::fromLocal8Bit(strerror(errno)) : QString("%1 of %2 bytes written").arg(n).arg(bytes.size());
-}
-
-// A device that goes away may hang up without an error Qt reports: a
-// pseudo-terminal whose other end closed reads end-of-file, again and again.
-void SimServer::checkHangUp()
-{
-    struct pollfd line = {int(m_port->handle()), 0, 0};
-    if (::poll(&line, 1, 0) == 1 && (line.revents & (POLLHUP | POLLERR | POLLNVAL)))
-        failLine("the line hung up");
-}
-
-void SimServer::failLine(const QString &reason)
-{
-    m_hangUpCheck.stop();
-    m_port->close();
-    emit lineFailed(reason);
-}
-
 void SimServer::switchSpeed()
 {
-    if (m_port)
-        m_port->setBaudRate(m_baud);
+    if (m_line)
+        m_line->setBaudRate(m_baud);
 }
 
 // Each module its own random walk.

@@ -10,11 +10,7 @@
 #include <QRandomGenerator>
 #include <QTimer>
 
-class QHostAddress;
-class QSerialPort;
-class QSocketNotifier;
-class QTcpServer;
-class QTcpSocket;
+class SimLine;
 
 // Serves the modules of a bus on a line: cuts the requests out of what
 // arrives, answers them, and misbehaves on purpose when asked to.
@@ -38,16 +34,11 @@ public:
     SimServer(const QVector<SensorModule> &modules, const Faults &faults, quint32 seed, QObject *parent = nullptr);
     SimServer(const SensorModule &module, const Faults &faults, quint32 seed, QObject *parent = nullptr)
         : SimServer(QVector<SensorModule>{module}, faults, seed, parent) {}
-    ~SimServer();
 
-    // Opens an existing serial device at the modules' speed, or creates a
-    // pseudo-terminal when the path is empty. Returns the path to give the
-    // master, or an empty string.
-    QString attach(const QString &path);
-    // Serves the bus to one TCP connection at a time, as a serial device
-    // server does. Returns "tcp://HOST:PORT" as bound, or an empty string.
-    QString listen(const QHostAddress &host, quint16 port);
-    QString errorString() const { return m_error; }
+    // Takes the line and opens it at the first module's speed. Returns the
+    // name to give the master, or an empty string (the line's errorString()
+    // says why).
+    QString serve(SimLine *line);
     void setVerbose(bool verbose) { m_verbose = verbose; }
     void setDrift(bool drift);
     // One step of the wandering --drift makes every second; bench/make-log
@@ -58,7 +49,7 @@ public:
     // request could have arrived on a real line.
     void setWireTime(bool wireTime) { m_wireTime = wireTime; }
 
-    // What the line brings, and the end of a pause on it; the attached line
+    // What the line brings, and the end of a pause on it; the line served
     // calls these, and so may a test. Every byte sent is also told by
     // transmitted().
     void receive(const QByteArray &bytes);
@@ -78,13 +69,8 @@ private:
     void garble(QByteArray *bytes, int baud);
     void schedule(const QByteArray &bytes, double startMs, int baud);
     void transmit(const QByteArray &bytes);
-    QString lineRefusal(const QByteArray &bytes);
-    void acceptConnection();
-    bool connectionGone() const;
     void connectionClosed();
     void switchSpeed();
-    void checkHangUp();
-    void failLine(const QString &reason);
     bool chance(double p) { return p > 0 && m_random.generateDouble() < p; }
     void log(const QString &line);
 
@@ -101,14 +87,8 @@ private:
     LinePacer m_pacer;
     QTimer m_silence;
     QTimer m_speedSwitch;
-    QTimer m_hangUpCheck;
     QTimer m_drift;
-    QSerialPort *m_port = nullptr;
-    QSocketNotifier *m_notifier = nullptr;
-    QTcpServer *m_listener = nullptr;
-    QTcpSocket *m_connection = nullptr;
-    int m_master = -1;
-    int m_slave = -1;
+    SimLine *m_line = nullptr;
     int m_baud;
     int m_lost = 0;              // replies the line did not take, this episode
     qint64 m_droppedShown = 0;   // junk bytes the log has told of
@@ -118,7 +98,6 @@ private:
     bool m_verbose = false;
     bool m_fixedDewPoint = false;
     bool m_wireTime = false;
-    QString m_error;
     LineWriter m_out;
     LineWriter m_err;
 };

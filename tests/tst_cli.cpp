@@ -103,6 +103,15 @@ private slots:
                           {"read --address 9,2 --format influx --count 2 --watch 0.1", 0,
                            "^(morvane,address=2 temperature=23.5,humidity=45.0,dew_point=10.9 \\d{19}\n"
                            "morvane,address=9 temperature=23.9,humidity=46.0,dew_point=11.6 \\d{19}\n){2}$"}};
+        // One module changed where it sits: the others keep answering.
+        QTest::newRow("a bus, one module changed") << "--address 1-3"
+            << QList<Run>{{"set-address 9 --address 2", 0, "^address 2 → 9\n$"},
+                          {"set-address 3 --address 1", 1, "^morvane-cli: address 3 is taken .*its address register reading 3. Nothing was written"},
+                          {"set-baud 19200 --address 9", 0, "^address 9: 9600 → 19200 bit/s\nAddress 9 now answers at 19200 bit/s only.*"
+                                                         "set-baud 9600 --port \\S+ --baud 19200 --address 9\n$"},
+                          {"read --address 1,3,9 --format csv --retries 0 --timeout 100", 1,
+                           "^time,.*\n\\S+,1,23.5,.*,ok\n\\S+,3,23.9,.*,ok\n\\S+,9,,,,no answer\n"},
+                          {"read --address 9 --baud 19200", 0, "^temperature 23.7 °C"}};
         // Every value shown is the one sent, however many tries it takes.
         QTest::newRow("bad line") << "--drop 0.3 --corrupt 0.2 --seed 5 --temperature 21.5 --humidity 40 --dew-point 7.3"
             << QList<Run>{{"read --address 1 --format csv --watch 0.05 --count 20 --retries 5 --timeout 100", 0,

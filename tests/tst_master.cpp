@@ -181,8 +181,8 @@ private slots:
             << "no module answered at 9600, 19200, 4800, 2400, 1200 bit/s, only the request's own bytes came back (the adapter "
                "echoes what it sends: --local-echo takes that off); to see why: morvane-cli doctor --port '/dev/my adapter'\n";
         QTest::newRow("set-address, replies collide") << "set-address" << 12 << QList<Arrival>{{0, 5, collided}} << 1 << ""
-            << "several modules answered address 0 at once at 9600 bit/s: their replies collided. set-address and set-baud go "
-               "through address 0, which every module answers: leave only the module to change on the line";
+            << "several modules answered address 0 at once at 9600 bit/s: their replies collided. Through address 0 a module "
+               "is changed only when it is alone on the line: give --address and its address to change one where it sits";
         QTest::newRow("set-baud over TCP") << "set-baud --port tcp://127.0.0.1:5020" << 19200
             << QList<Arrival>{at5, {1, 5, ModbusFrame::baudWrite(5)}} << 1 << ""
             << "the module echoed the write for 19200 bit/s, but nothing answers through the server now: the server's serial "
@@ -269,8 +269,12 @@ private slots:
         QTest::newRow("scan CSV") << "" << "address,baud,temperature_c,humidity_rh,dew_point_c,status\n"
                                             "12,9600,21.5,40.0,7.3,ok\n3,9600,,,,illegal data address\n" << "3 12";
         QTest::newRow("scan JSON") << "" << "{\"address\":200,\"baud\":19200}\n\n{\"address\":4}\n" << "4 200";
-        QTest::newRow("plain, a bad line") << "" << "5\n6\nsix\n" << "!line 3: no address 1 to 247 in \"six\"";
-        QTest::newRow("JSON without an address") << "" << "{\"baud\":9600}\n" << "!line 1: no address";
+        QTest::newRow("plain, a bad line") << "" << "5\n6\nsix\n" << "!:3: no address 1 to 247 in \"six\"";
+        QTest::newRow("JSON without an address") << "" << "{\"baud\":9600}\n" << "!:1: no address";
+        QTest::newRow("comments, blank lines") << "" << "# room 3\n\n12 # by the door\n34\r\n" << "12 34";
+        QTest::newRow("missing file") << "/no/such/file" << "" << "cannot open /no/such/file: No such file or directory";
+        QTest::newRow("UTF-16, no mark") << "" << "UTF16:12\r\n34\r\n" << "!is UTF-16 text, not UTF-8; save it as UTF-8";
+        QTest::newRow("binary line") << "" << "12\n\x01NUL\x7f\n34\n" << "!:2: holds NUL bytes";
     }
 
     void addressList()
@@ -280,10 +284,13 @@ private slots:
         QFETCH(QString, result);
         QTemporaryFile list;
         QVERIFY(list.open());
-        list.write(file.toUtf8());
+        // UTF16: as Notepad's "Unicode" saves it, no byte-order mark; NUL: a NUL byte.
+        const QString text = QString(file).remove(QRegularExpression("^UTF16:"));
+        list.write(text != file ? QByteArray(reinterpret_cast<const char *>(text.utf16()), 2 * text.size())
+                                : file.toUtf8().replace("NUL", QByteArray(1, '\0')));
         list.flush();
         QVector<int> addresses;
-        const QString error = file.isEmpty() ? AddressList::parse(given, &addresses) : AddressList::parseFile(list.fileName(), &addresses);
+        const QString error = file.isEmpty() ? AddressList::take(given, &addresses) : AddressList::parseFile(list.fileName(), &addresses);
         QStringList numbers;
         for (int a : addresses)
             numbers << QString::number(a);

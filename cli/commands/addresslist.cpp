@@ -1,29 +1,20 @@
 #include "addresslist.h"
 
+#include "addressrange.h"
+#include "linefile.h"
 #include "modbusframe.h"
 
-#include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
 
-#include <algorithm>
-
+using AddressRange::isAddress;
+using AddressRange::sortAndMerge;
 using ModbusFrame::MaxAddress;
 using ModbusFrame::MinAddress;
 
 namespace {
-
-bool isAddress(qlonglong value)
-{
-    return value >= MinAddress && value <= MaxAddress;
-}
-
-void sortAndMerge(QVector<int> *addresses)
-{
-    std::sort(addresses->begin(), addresses->end());
-    addresses->erase(std::unique(addresses->begin(), addresses->end()), addresses->end());
-}
 
 // The address on one line of a file, or -1. column: the CSV column that
 // holds it, found in the header.
@@ -47,51 +38,49 @@ namespace AddressList {
 
 QString parse(const QString &text, QVector<int> *addresses)
 {
-    static const QRegularExpression item("^(\\d{1,9})(?:-(\\d{1,9}))?$");
-    const QString usage = QString("--address takes %1 to %2, a list such as 1,3,5-9, all-found or a file of "
-                                  "addresses, not %3").arg(MinAddress).arg(MaxAddress).arg(text);
-    addresses->clear();
-    for (const QString &part : text.split(',')) {
-        const QRegularExpressionMatch m = item.match(part.trimmed());
-        if (!m.hasMatch())
-            return usage;
-        const qlonglong first = m.captured(1).toLongLong();
-        const qlonglong last = m.captured(2).isEmpty() ? first : m.captured(2).toLongLong();
-        if (!isAddress(first) || !isAddress(last) || last < first)
-            return usage;
-        for (qlonglong a = first; a <= last; ++a)
-            *addresses << int(a);
-    }
-    sortAndMerge(addresses);
-    return QString();
+    if (AddressRange::parse(text, addresses))
+        return QString();
+    return QString("--address takes %1 to %2, a list such as 1,3,5-9, all-found or a file of addresses, not %3")
+        .arg(MinAddress).arg(MaxAddress).arg(text);
 }
 
 QString parseFile(const QString &path, QVector<int> *addresses)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-        return QString("cannot read %1: %2").arg(path, file.errorString());
     addresses->clear();
     int column = 0;
-    for (int number = 1; !file.atEnd(); ++number) {
-        const QString line = QString::fromUtf8(file.readLine()).trimmed();
-        if (line.isEmpty())
-            continue;
-        // A CSV header: the addresses are in its "address" column.
-        const QStringList header = line.split(',');
-        if (addresses->isEmpty() && header.contains("address")) {
-            column = header.indexOf("address");
-            continue;
-        }
-        const int address = addressOnLine(line, column);
-        if (address < 0)
-            return QString("%1 line %2: no address %3 to %4 in \"%5\"").arg(path).arg(number).arg(MinAddress).arg(MaxAddress).arg(line);
-        *addresses << address;
-    }
+    QString error;
+    LineFile file;
+    const auto line = [&](int number, const QByteArray &bytes, LineFile::Trouble trouble) {
+        const QString text = QString::fromUtf8(bytes).trimmed();
+        // "#" starts a comment, outside a JSON row
+        const QString content = text.startsWith('{') ? text : text.left(text.indexOf('#')).trimmed();
+        const QStringList header = content.split(',');
+        if (trouble != LineFile::None)
+            error = QString("%1:%2: %3").arg(path).arg(number).arg(LineFile::reason(trouble));
+        else if (content.isEmpty())
+            return true;
+        else if (addresses->isEmpty() && header.contains("address"))
+            column = header.indexOf("address");   // a CSV header: the addresses are in that column
+        else if (const int address = addressOnLine(content, column); address > 0)
+            *addresses << address;
+        else
+            error = QString("%1:%2: no address %3 to %4 in \"%5\"").arg(path).arg(number).arg(MinAddress).arg(MaxAddress)
+                        .arg(LineFile::printable(content));
+        return error.isEmpty();
+    };
+    if (!file.read(path, line))
+        return error.isEmpty() ? file.errorString() : error;
     if (addresses->isEmpty())
-        return QString("%1 lists no addresses").arg(path);
+        return QString("%1 lists no addresses (one a line, or what find --scan --format csv or json prints)").arg(path);
     sortAndMerge(addresses);
     return QString();
+}
+
+QString take(const QString &value, QVector<int> *addresses)
+{
+    static const QRegularExpression letters("[A-Za-z]");
+    const bool path = QFileInfo::exists(value) || value.contains('/') || QFileInfo(value).suffix().contains(letters);
+    return path ? parseFile(value, addresses) : parse(value, addresses);
 }
 
 } // namespace AddressList

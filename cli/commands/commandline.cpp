@@ -9,7 +9,6 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QFileInfo>
 #include <QMap>
 
 #include <climits>
@@ -263,8 +262,7 @@ QString CommandLine::takeValue(const QString &name, const QString &value, Settin
         settings->allFound = value == "all-found";
         if (settings->allFound)
             return QString();
-        const QString error = QFileInfo(value).isFile() ? AddressList::parseFile(value, &settings->addresses)
-                                                        : AddressList::parse(value, &settings->addresses);
+        const QString error = AddressList::take(value, &settings->addresses);
         settings->address = settings->addresses.value(0);
         return error;
     }

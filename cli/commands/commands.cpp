@@ -209,20 +209,27 @@ int Commands::read(const Settings &settings)
 
 int Commands::setAddress(const Settings &settings)
 {
+    // Through address 0 unless --address names the module: then the rest of
+    // the bus is untouched.
+    const quint8 to = quint8(settings.address);
     int old = 0;
     if (const int code = ownAddress(settings, &old))
         return code;
-    const Outcome written = m_master->exchange(addressWrite(quint16(settings.value)), asking(settings), old);
+    if (to) {
+        if (const int code = addressFree(settings))
+            return code;
+    }
+    const Outcome written = m_master->exchange(addressWrite(quint16(settings.value), to), asking(settings), old);
     if (written.status != ModbusMaster::Ok && written.status != ModbusMaster::NoAnswer)
         return end(settings, written);
     // A write whose echo was lost may still have been taken: the read-back tells.
-    const Outcome back = m_master->exchange(addressRequest(), asking(settings));
+    const Outcome back = m_master->exchange(addressRequest(to ? quint8(settings.value) : to), asking(settings));
     if (isStop(back.status))
         return stopped(back.status);
     const bool echoed = written.status == ModbusMaster::Ok;
     const QString unechoed = echoed ? QString() : "the module did not echo the write; ";
     if (back.status != ModbusMaster::Ok)
-        return fail(unechoed + failure(settings, back));
+        return fail(unechoed + (to ? QString("at its new address %1: ").arg(settings.value) : QString()) + failure(settings, back));
     const int now = back.reply.addressRegister();
     if (now != settings.value)
         return fail(unechoed + QString("the module reads back address %1").arg(now));
@@ -231,13 +238,33 @@ int Commands::setAddress(const Settings &settings)
     return print(QString("address %1 → %2").arg(old).arg(now));
 }
 
+// Nothing may answer at the address a module is to move to: two modules
+// there would answer as one.
+int Commands::addressFree(const Settings &settings)
+{
+    const Outcome taken = m_master->exchange(addressRequest(quint8(settings.value)), asking(settings));
+    if (isStop(taken.status))
+        return end(settings, taken);
+    if (taken.status == ModbusMaster::NoAnswer && !taken.garbled)
+        return Done;
+    QString what = "bytes came in time but no clean reply";
+    if (taken.status == ModbusMaster::Ok)
+        what = QString("a module answers there, its address register reading %1").arg(taken.reply.addressRegister());
+    else if (taken.status == ModbusMaster::Refused)
+        what = "a module answers there and refused the read: " + exceptionName(taken.reply.exceptionCode);
+    return fail(QString("address %1 is taken at %2 bit/s: %3. Nothing was written; %4 lists the addresses in use")
+                    .arg(settings.value).arg(m_master->baudRate()).arg(what)
+                    .arg(ShellWords::command({"find", "--scan", "--port", settings.port})));
+}
+
 int Commands::setBaud(const Settings &settings)
 {
     const int old = m_master->baudRate();
+    const quint8 to = quint8(settings.address);
     int address = 0;
     if (const int code = ownAddress(settings, &address))
         return code;
-    const Outcome written = m_master->exchange(baudWrite(quint16(codeForBaud(settings.value))), asking(settings), address);
+    const Outcome written = m_master->exchange(baudWrite(quint16(codeForBaud(settings.value)), to), asking(settings), address);
     if (written.status != ModbusMaster::Ok && written.status != ModbusMaster::NoAnswer)
         return end(settings, written);
     // With its echo lost or damaged the module may have switched all the
@@ -247,14 +274,20 @@ int Commands::setBaud(const Settings &settings)
         status = m_master->setBaudRate(settings.value);
     if (status != ModbusMaster::Ok)
         return stopped(status);
-    const Outcome back = m_master->exchange(addressRequest(), asking(settings));
+    const Outcome back = m_master->exchange(addressRequest(to), asking(settings));
     if (isStop(back.status))
         return stopped(back.status);
     const bool echoed = written.status == ModbusMaster::Ok;
     if (back.status == ModbusMaster::Ok && back.reply.addressRegister() == address) {
         if (!echoed)
             m_console.complain(QString("the module did not echo the write, but answers at %1 bit/s").arg(settings.value));
-        return print(QString("address %1: %2 → %3 bit/s").arg(address).arg(old).arg(settings.value));
+        const int code = print(QString("address %1: %2 → %3 bit/s").arg(address).arg(old).arg(settings.value));
+        if (to && settings.value != old)
+            m_console.hint(QString("Address %1 now answers at %2 bit/s only; at %3 bit/s, where the rest of the line "
+                                   "runs, it is silent. To bring it back: morvane-cli set-baud %3 --port %4 --baud %2 "
+                                   "--address %1")
+                               .arg(address).arg(settings.value).arg(old).arg(settings.port));
+        return code;
     }
     if (settings.tcp())
         return fail(notThroughServer(settings, address, echoed));
@@ -308,16 +341,16 @@ int Commands::doctor(const Settings &settings)
     return print(doctor.report()) == Done ? code : OutputError;
 }
 
-// The module's own address, read through address 0; a failure's exit code
-// (its message printed) when there is none to be had.
+// The module's own address, read at --address or through address 0; a
+// failure's exit code (its message printed) when there is none to be had.
 int Commands::ownAddress(const Settings &settings, int *address)
 {
-    const Outcome read = m_master->exchange(addressRequest(), asking(settings));
-    if (read.status == ModbusMaster::NoAnswer && read.garbled) {
+    const Outcome read = m_master->exchange(addressRequest(quint8(settings.address)), asking(settings));
+    if (read.status == ModbusMaster::NoAnswer && read.garbled && !settings.address) {
         const QStringList scan{"find", "--scan", "--port", settings.port};
-        return fail(collision(settings, m_master->baudRate()) + " set-address and set-baud go through address 0, "
-                    "which every module answers: leave only the module to change on the line (take the others off, "
-                    "or their A and B wires), then try again. " + ShellWords::command(scan) + " lists the modules.");
+        return fail(collision(settings, m_master->baudRate()) + " Through address 0 a module is changed only when it "
+                    "is alone on the line: give --address and its address to change one where it sits ("
+                    + ShellWords::command(scan) + " lists them), or leave only it on the line.");
     }
     if (read.status != ModbusMaster::Ok)
         return end(settings, read);

@@ -29,6 +29,7 @@ private:
     int scan(const Settings &settings, const QList<int> &speeds);
     int scanAt(int baud, const ModbusMaster::Asking &how, const std::function<int(int, const ModbusMaster::Outcome &)> &found);
     int ownAddress(const Settings &settings, int *address);
+    int addressFree(const Settings &settings);
     int end(const Settings &settings, const ModbusMaster::Outcome &outcome);
     int stopped(ModbusMaster::Status status);
     int fail(const QString &message);

@@ -51,6 +51,23 @@ QString newSpeed(const QStringList &values, Settings *settings)
     return CommandLine::moduleSpeed("set-baud", values[0], &settings->value);
 }
 
+// set-address and set-baud: one module, or none for address 0.
+QString settingCheck(const QCommandLineParser &parser, Settings *settings)
+{
+    if (parser.isSet("address") && (settings->allFound || settings->addresses.size() != 1))
+        return QString("--address takes the one module's address, %1 to %2, not %3")
+            .arg(ModbusFrame::MinAddress).arg(ModbusFrame::MaxAddress).arg(parser.value("address"));
+    return QString();
+}
+
+QString newAddressCheck(const QCommandLineParser &parser, Settings *settings)
+{
+    const QString error = settingCheck(parser, settings);
+    if (error.isEmpty() && settings->address == settings->value)
+        return QString("the module at address %1 has that address already").arg(settings->value);
+    return error;
+}
+
 QString doctorCheck(const QCommandLineParser &parser, Settings *settings)
 {
     if (settings->format == Settings::Csv || settings->format == Settings::Influx)
@@ -84,8 +101,8 @@ QList<CommandLine::Command> CommandTable::commands()
         {"ports", "", HelpTexts::ports(), &portsValues, nullptr, &Commands::ports},
         {"find", "", HelpTexts::find(), nullptr, &findCheck, &Commands::find},
         {"read", "", HelpTexts::read(), nullptr, &readCheck, &Commands::read},
-        {"set-address", "NEW", HelpTexts::setAddress(), &newAddress, nullptr, &Commands::setAddress},
-        {"set-baud", "RATE", HelpTexts::setBaud(), &newSpeed, nullptr, &Commands::setBaud},
+        {"set-address", "NEW", HelpTexts::setAddress(), &newAddress, &newAddressCheck, &Commands::setAddress},
+        {"set-baud", "RATE", HelpTexts::setBaud(), &newSpeed, &settingCheck, &Commands::setBaud},
         {"plot", "LOG...", HelpTexts::plot(), &plotLogs, &plotCheck, nullptr, &plot},
         {"doctor", "", HelpTexts::doctor(), nullptr, &doctorCheck, &Commands::doctor},
     };

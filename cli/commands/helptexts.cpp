@@ -48,6 +48,17 @@ QList<QCommandLineOption> doctorOptions()
     };
 }
 
+// set-address and set-baud: to the module at --address, else through
+// address 0.
+QList<QCommandLineOption> settingOptions()
+{
+    QCommandLineOption address("address", "The module's address now, 1-247: the write goes to that module alone, "
+                                          "so the others on the line are untouched. Without it, through address "
+                                          "0, which every module answers: one module alone on the line.", "n");
+    address.setDefaultValue("0");   // may be left out
+    return withLine({address});
+}
+
 } // namespace
 
 CommandHelp HelpTexts::ports()
@@ -91,26 +102,33 @@ CommandHelp HelpTexts::read()
 
 CommandHelp HelpTexts::setAddress()
 {
-    return {"Write a new bus address (1-247) through address 0 and read it back.", lineOptions};
+    return {"Write a new bus address (1-247) and read it back there: to the module at --address, once nothing "
+            "answers at the new address, or through address 0 to the one module on the line.",
+            settingOptions()};
 }
 
 CommandHelp HelpTexts::setBaud()
 {
-    return {"Write a new line speed (1200 2400 4800 9600 19200) and confirm it at that speed; "
-            "with the echo lost, the module is looked for at the new speed.", lineOptions};
+    return {"Write a new line speed (1200 2400 4800 9600 19200), to the module at --address or through "
+            "address 0, and confirm it at that speed; with the echo lost, the module is looked for at the new "
+            "speed. A module moved off the line's speed no longer answers with the others: the command that "
+            "brings it back is printed.",
+            settingOptions()};
 }
 
 CommandHelp HelpTexts::plot()
 {
     return {"Draw logs of read --format csv or json (files, - for standard input, formats mixed) "
-            "to a PNG or SVG picture: temperature and dew point, and humidity, on one time axis in "
-            "local time, a colour per address; a missed reading or a pause of more than 3 reading "
+            "to a PNG or SVG picture: temperature and dew point (dotted), and humidity, on one time axis in "
+            "local time with its zone named, a colour per address (then a dash); a missed reading or a pause of more than 3 reading "
             "intervals is a gap; each pixel column shows the lowest to highest of its readings, so "
             "no peak is lost. Title: the span, readings and misses; under the panels each module's "
             "minimum, mean and maximum and its share missed. A row that cannot be read is skipped "
-            "and counted, the first 5 named as FILE:LINE; a file with no readable row fails (1).",
+            "and counted, the first 5 named as FILE:LINE; a file with no readable row fails (1). A CSV header "
+            "line names the columns (others are ignored). Readings far from the rest (a reset clock) are named "
+            "and left off the axis; --from cuts them out. The picture grows for many modules unless --size is given.",
             {
-                {{"o", "output"}, "The picture to write, FILE.png or FILE.svg.", "file"},
+                {{"o", "output"}, "The picture to write, FILE.png or FILE.svg: written whole or not at all, never over one of the logs.", "file"},
                 {"from", "Leave out readings before this time: 2026-12-08T14:30, 2026-12-08 14:30:05.250, a date "
                          "alone (its midnight); local time, or with Z or +01:00 at the end.", "time"},
                 {"to", "Leave out readings after this time, in the forms --from takes.", "time"},

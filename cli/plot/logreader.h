@@ -1,6 +1,9 @@
 #ifndef LOGREADER_H
 #define LOGREADER_H
 
+#include "csvcolumns.h"
+#include "linefile.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -10,9 +13,10 @@
 class ReadingLog;
 
 // Reads the rows morvane-cli read writes, CSV or JSON lines (mixed as they
-// come), into a ReadingLog. A row that cannot be read is skipped and counted;
-// the first few are named as "FILE:LINE: reason". Rows outside [from, to]
-// are left out and are not bad.
+// come), into a ReadingLog. A CSV header line names the columns of the rows
+// after it. A row that cannot be read is skipped and counted; the first few
+// are named as "FILE:LINE: reason". Rows outside [from, to] are left out and
+// are not bad.
 class LogReader
 {
 public:
@@ -33,13 +37,13 @@ public:
     QString take(const QByteArray &line);
 
 private:
-    bool readFrom(int fd);
-    void line(const QByteArray &text);
+    bool line(int number, const QByteArray &text, LineFile::Trouble trouble);
+    void bad(int number, const QString &reason);
 
     ReadingLog *m_log;
     qint64 m_from, m_to;
     QString m_path;
-    int m_lineNumber = 0;
+    CsvColumns m_columns;
     int m_readable = 0;
     int m_bad = 0;
     QStringList m_named;

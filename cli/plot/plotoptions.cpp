@@ -1,5 +1,7 @@
 #include "plotoptions.h"
 
+#include "linefile.h"
+
 #include <QCommandLineParser>
 
 namespace {
@@ -16,10 +18,23 @@ bool side(const QString &text, int low, int high, int *value)
     return true;
 }
 
+// A local time the clocks skipped (the hour a summer time begins) is no
+// instant at all: Qt gives an invalid time for it, as for a wrong text.
+bool skippedLocalTime(const QString &text)
+{
+    QDateTime utc;
+    return !text.contains('Z') && !text.contains('+') && text.lastIndexOf('-') <= IsoDateLength
+           && PlotOptions::parseIsoTime(text + 'Z', &utc);
+}
+
 QString takeTime(const QCommandLineParser &parser, const QString &name, QDateTime *time)
 {
     if (!parser.isSet(name) || PlotOptions::parseIsoTime(parser.value(name), time))
         return QString();
+    if (skippedLocalTime(parser.value(name)))
+        return QString("--%1 %2 is a local time that does not exist here (the clocks skipped it when summer time "
+                       "began); give a time after the change, or one with its offset such as %2+01:00")
+            .arg(name, parser.value(name));
     return "--" + name + " takes an ISO 8601 time such as 2026-12-08T14:30, 2026-12-08 14:30:05, "
                          "2026-12-08T14:30Z or 2026-12-08, not " + parser.value(name);
 }
@@ -56,9 +71,10 @@ QString PlotOptions::take(const QCommandLineParser &parser, PlotOptions *options
         error = takeTime(parser, "to", &options->to);
     if (error.isEmpty() && options->from.isValid() && options->to.isValid() && options->to <= options->from)
         error = "--to must come after --from";
+    options->sizeGiven = parser.isSet("size");
     if (error.isEmpty() && parser.isSet("size"))
         error = takeSize(parser.value("size"), &options->size);
-    options->title = parser.value("title");
+    options->title = LineFile::printable(parser.value("title"));
     return error;
 }
 

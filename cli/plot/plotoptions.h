@@ -17,6 +17,7 @@ struct PlotOptions
     QString output;
     QDateTime from, to;   // invalid for the log's own ends
     QSize size{1200, 800};
+    bool sizeGiven = false;   // else the picture grows to give its panels room
     QString title;
 
     // An error naming what is allowed, or an empty string.

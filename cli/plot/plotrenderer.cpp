@@ -15,23 +15,37 @@ namespace {
 const int Margin = 12;
 const int AxisWidth = 56;
 const int FontPixels = 12;
+const int SmallPixels = 9;      // the gap strip's addresses
 const int TitlePixels = 16;
 const int PanelGap = 10;
-const int GapRow = 4;           // a module's row in the gap strip
+const int GapRow = 10;          // a module's row in the gap strip
 const int TickPixels = 90;      // room for a time label
 const int ValuePixels = 36;     // between value labels, at least
+const int MinValueSteps = 3;
 const int LegendEntry = 100;
+const int LegendSample = 16;
+const int MarkSize = 5;         // a reading with no neighbour to join
 const int AddressColumn = 64;
 const int MissedColumn = 64;
 const double DewPointTint = 0.55;   // the dew point: the module's colour, this much lighter
 const QColor Ink(0x33, 0x33, 0x33);
 const QColor Frame(0x99, 0x99, 0x99);
 const QColor Grid(0xe4, 0xe4, 0xe4);
-const QRgb Palette[] = {0x1f77b4, 0xff7f0e, 0x2ca02c, 0xd62728, 0x9467bd,
-                        0x8c564b, 0xe377c2, 0x17becf, 0xbcbd22, 0x393b79};
+// Twenty colours, none a lighter or darker copy of another (hue and
+// saturation apart); then the same twenty with dashes.
+const QRgb Palette[] = {0x1f77b4, 0xff7f0e, 0x2ca02c, 0xd62728, 0x9467bd, 0x8c564b, 0xe377c2, 0x17becf, 0xbcbd22, 0x393b79,
+                        0xe6ab02, 0x66a61e, 0x1b9e77, 0x6a5acd, 0x800080, 0xdc143c, 0x000000, 0x808080, 0x8b4513, 0x00688b};
 const int PaletteSize = int(std::size(Palette));
+const Qt::PenStyle Styles[] = {Qt::SolidLine, Qt::DashLine, Qt::DashDotLine, Qt::DashDotDotLine};
+const Qt::PenStyle DewPointStyle = Qt::DotLine;
+QColor tint(const QColor &c)
+{
+    auto lighter = [](int v) { return v + int((255 - v) * DewPointTint); };
+    return QColor(lighter(c.red()), lighter(c.green()), lighter(c.blue()));
+}
+
 const char *const QuantityNames[ModuleLog::Quantities] = {"temperature °C", "humidity %RH", "dew point °C"};
-const char *const PanelNames[PlotRenderer::Panels] = {"temperature and dew point (light), °C", "relative humidity, %"};
+const char *const PanelNames[PlotRenderer::Panels] = {"temperature and dew point (dotted), °C", "relative humidity, %"};
 
 } // namespace
 
@@ -44,19 +58,30 @@ PlotRenderer::PlotRenderer(const ReadingLog &log, QSize size, const QString &tit
     m_titleFont.setPixelSize(TitlePixels);
     m_titleFont.setBold(true);
     m_line = QFontMetrics(m_font).height() + 4;
-    m_left = Margin + AxisWidth;
-    m_width = size.width() - m_left - 2 * Margin;
-    const int perLine = std::max(1, m_width / LegendEntry);
-    m_legendLines = (log.modules().size() + perLine - 1) / perLine;
-    m_top = Margin + QFontMetrics(m_titleFont).height() + (1 + m_legendLines) * m_line + m_line / 2;
-    const int n = log.modules().size();
-    const int bottom = 2 * m_line + std::max(m_line, n * GapRow) + m_line / 2 + (n + 2) * m_line + Margin;
-    m_panelHeight = (size.height() - m_top - bottom - PanelGap) / 2;
-    m_gapTop = m_top + 2 * m_panelHeight + PanelGap + 2 * m_line;
-    m_tableTop = m_gapTop + std::max(m_line, n * GapRow) + m_line / 2;
+    layOut();
+    findRanges();
+}
 
+// Everything but the panels has a fixed height; the panels share the rest.
+void PlotRenderer::layOut()
+{
+    m_left = Margin + AxisWidth;
+    m_width = m_size.width() - m_left - 2 * Margin;
+    const int n = m_log.modules().size();
+    const int perLine = std::max(1, m_width / LegendEntry);
+    m_legendLines = (n + 1 + perLine - 1) / perLine;   // and the dew point's entry
+    m_top = Margin + QFontMetrics(m_titleFont).height() + (1 + m_legendLines) * m_line + m_line / 2;
+    const int strip = std::max(m_line, n * GapRow);
+    m_fixedHeight = m_top + 2 * m_line + PanelGap + 3 * m_line + strip + m_line / 2 + (n + 2) * m_line + Margin;
+    m_panelHeight = (m_size.height() - m_fixedHeight) / 2;
+    m_gapTop = panel(Humidity).bottom() + 1 + 3 * m_line;   // under the time labels and the strip's name
+    m_tableTop = m_gapTop + strip + m_line / 2;
+}
+
+void PlotRenderer::findRanges()
+{
     double low[Panels] = {HUGE_VAL, HUGE_VAL}, high[Panels] = {-HUGE_VAL, -HUGE_VAL};
-    for (const ModuleLog &module : log.modules()) {
+    for (const ModuleLog &module : m_log.modules()) {
         for (int i = 0; i < module.size(); ++i) {
             if (module.missed(i))
                 continue;
@@ -68,12 +93,12 @@ PlotRenderer::PlotRenderer(const ReadingLog &log, QSize size, const QString &tit
         }
     }
     for (int p = 0; p < Panels; ++p)
-        m_ranges[p] = niceRange(low[p] / 10, high[p] / 10, std::max(1, m_panelHeight / ValuePixels));
+        m_ranges[p] = niceRange(low[p] / 10, high[p] / 10, std::max(MinValueSteps, m_panelHeight / ValuePixels));
 }
 
 int PlotRenderer::neededHeight() const
 {
-    return m_size.height() + 2 * (MinPanelHeight - m_panelHeight);
+    return m_fixedHeight + 2 * MinPanelHeight;
 }
 
 // Round figures around the values, at most about this many steps.
@@ -98,7 +123,7 @@ PlotRenderer::Range PlotRenderer::niceRange(double low, double high, int steps)
 
 QRect PlotRenderer::panel(Panel which) const
 {
-    return QRect(m_left, m_top + which * (m_panelHeight + PanelGap), m_width, m_panelHeight);
+    return QRect(m_left, m_top + m_line + which * (m_line + m_panelHeight + PanelGap), m_width, m_panelHeight);
 }
 
 int PlotRenderer::y(Panel which, double value) const
@@ -115,15 +140,17 @@ QPoint PlotRenderer::point(Panel which, qint64 time, double value) const
 
 QColor PlotRenderer::colour(int module)
 {
-    const QColor base(Palette[module % PaletteSize]);
-    return module < PaletteSize ? base : base.darker(100 + 40 * (module / PaletteSize));
+    return QColor(Palette[module % PaletteSize]);
+}
+
+Qt::PenStyle PlotRenderer::style(int module)
+{
+    return Styles[(module / PaletteSize) % int(std::size(Styles))];
 }
 
 QColor PlotRenderer::dewPointColour(int module)
 {
-    const QColor c = colour(module);
-    auto tint = [](int v) { return v + int((255 - v) * DewPointTint); };
-    return QColor(tint(c.red()), tint(c.green()), tint(c.blue()));
+    return tint(colour(module));
 }
 
 void PlotRenderer::draw(QPainter *painter) const
@@ -133,6 +160,7 @@ void PlotRenderer::draw(QPainter *painter) const
     drawHeader(painter);
     drawPanel(painter, Celsius);
     drawPanel(painter, Humidity);
+    drawTimeLabels(painter);
     drawCurves(painter);
     drawGaps(painter);
     drawTable(painter);
@@ -156,18 +184,27 @@ void PlotRenderer::drawHeader(QPainter *painter) const
     const int titleHeight = QFontMetrics(m_titleFont).height();
     painter->drawText(QRect(Margin, Margin, m_size.width() - 2 * Margin, titleHeight), Qt::AlignLeft | Qt::AlignVCenter, m_title);
     painter->setFont(m_font);
-    int top = Margin + titleHeight;
+    const int top = Margin + titleHeight;
     painter->drawText(QRect(Margin, top, m_size.width() - 2 * Margin, m_line), Qt::AlignLeft | Qt::AlignVCenter, summary());
-    top += m_line;
     const int perLine = std::max(1, m_width / LegendEntry);
-    for (int i = 0; i < m_log.modules().size(); ++i) {
-        const int x = m_left + (i % perLine) * LegendEntry;
-        const int y = top + (i / perLine) * m_line;
-        painter->fillRect(QRect(x, y + m_line / 2 - 2, 16, 4), colour(i));
-        painter->setPen(Ink);
-        painter->drawText(QRect(x + 20, y, LegendEntry - 20, m_line), Qt::AlignLeft | Qt::AlignVCenter,
-                          QString("address %1").arg(m_log.modules()[i].address));
+    const int n = m_log.modules().size();
+    for (int i = 0; i <= n; ++i) {
+        const QPoint at(m_left + (i % perLine) * LegendEntry, top + m_line + (i / perLine) * m_line);
+        if (i < n)
+            drawLegendEntry(painter, at, QPen(colour(i), 2, style(i)), QString("address %1").arg(m_log.modules()[i].address));
+        else
+            drawLegendEntry(painter, at, QPen(tint(Ink), 2, DewPointStyle), "dew point");
     }
+}
+
+void PlotRenderer::drawLegendEntry(QPainter *painter, QPoint at, const QPen &pen, const QString &text) const
+{
+    painter->setPen(pen);
+    const int y = at.y() + m_line / 2;
+    painter->drawLine(at.x(), y, at.x() + LegendSample, y);
+    painter->setPen(Ink);
+    painter->drawText(QRect(at.x() + LegendSample + 4, at.y(), LegendEntry - LegendSample - 4, m_line),
+                      Qt::AlignLeft | Qt::AlignVCenter, text);
 }
 
 void PlotRenderer::drawPanel(QPainter *painter, Panel which) const
@@ -179,13 +216,6 @@ void PlotRenderer::drawPanel(QPainter *painter, Panel which) const
     for (const TimeAxis::Tick &tick : axis.ticks()) {
         const int x = point(which, tick.time, 0).x();
         painter->drawLine(x, r.top(), x, r.bottom());
-        if (which != Humidity)
-            continue;
-        painter->setPen(Ink);
-        painter->drawText(QRect(x - TickPixels / 2, r.bottom() + 2, TickPixels, m_line), Qt::AlignCenter, tick.label);
-        if (!tick.date.isEmpty())
-            painter->drawText(QRect(x - TickPixels / 2, r.bottom() + 2 + m_line, TickPixels, m_line), Qt::AlignCenter, tick.date);
-        painter->setPen(Grid);
     }
     const int steps = int(std::lround((range.high - range.low) / range.step));
     for (int i = 0; i <= steps; ++i) {
@@ -201,10 +231,25 @@ void PlotRenderer::drawPanel(QPainter *painter, Panel which) const
     painter->setPen(Frame);
     painter->drawRect(r.adjusted(0, 0, -1, -1));
     painter->setPen(Ink);
-    painter->drawText(r.adjusted(6, 2, -6, 0), Qt::AlignLeft | Qt::AlignTop, PanelNames[which]);
+    painter->drawText(QRect(r.left(), r.top() - m_line, r.width(), m_line), Qt::AlignLeft | Qt::AlignVCenter, PanelNames[which]);
+}
+
+// Under the lower panel: each tick's time, and its date under a day's first.
+void PlotRenderer::drawTimeLabels(QPainter *painter) const
+{
+    const QRect r = panel(Humidity);
+    painter->setPen(Ink);
+    const TimeAxis axis(m_start, m_end, m_width / TickPixels);
+    for (const TimeAxis::Tick &tick : axis.ticks()) {
+        const int x = point(Humidity, tick.time, 0).x();
+        painter->drawText(QRect(x - TickPixels / 2, r.bottom() + 2, TickPixels, m_line), Qt::AlignCenter, tick.label);
+        if (!tick.date.isEmpty())
+            painter->drawText(QRect(x - TickPixels / 2, r.bottom() + 2 + m_line, TickPixels, m_line), Qt::AlignCenter, tick.date);
+    }
 }
 
 // Crisp one-pixel lines: the columns are the decimation's, nothing to smooth.
+// A reading with no neighbour in its segment is a mark, not a dot.
 void PlotRenderer::drawCurves(QPainter *painter) const
 {
     struct Curve
@@ -214,25 +259,31 @@ void PlotRenderer::drawCurves(QPainter *painter) const
     };
     const Curve curves[] = {{ModuleLog::DewPoint, Celsius}, {ModuleLog::Temperature, Celsius}, {ModuleLog::Humidity, Humidity}};
     painter->setRenderHint(QPainter::Antialiasing, false);
+    painter->setBrush(Qt::NoBrush);
     Decimator decimator(m_start, m_end, m_width);
     for (int m = 0; m < m_log.modules().size(); ++m) {
         decimator.run(m_log.modules()[m]);
         for (const Curve &curve : curves) {
             const int q = curve.quantity;
+            const bool dewPoint = q == ModuleLog::DewPoint;
+            const QColor colour = dewPoint ? dewPointColour(m) : PlotRenderer::colour(m);
             painter->setClipRect(panel(curve.panel));
-            painter->setPen(QPen(q == ModuleLog::DewPoint ? dewPointColour(m) : colour(m), 1));
-            painter->setBrush(Qt::NoBrush);
+            painter->setPen(QPen(colour, 1, dewPoint ? DewPointStyle : style(m)));
             for (const Decimator::Segment &segment : decimator.segments()) {
                 QPolygon line;
-                const bool lone = segment.size() == 1;
                 for (const Decimator::Column &c : segment) {
                     const int x = m_left + c.x;
-                    const QPoint corners[] = {{x - lone, y(curve.panel, c.first[q] / 10.0)}, {x, y(curve.panel, c.low[q] / 10.0)},
-                                              {x, y(curve.panel, c.high[q] / 10.0)}, {x + lone, y(curve.panel, c.last[q] / 10.0)}};
+                    const QPoint corners[] = {{x, y(curve.panel, c.first[q] / 10.0)}, {x, y(curve.panel, c.low[q] / 10.0)},
+                                              {x, y(curve.panel, c.high[q] / 10.0)}, {x, y(curve.panel, c.last[q] / 10.0)}};
                     for (const QPoint &corner : corners) {
                         if (line.isEmpty() || corner != line.constLast())
                             line << corner;
                     }
+                }
+                if (segment.size() == 1) {
+                    const QRect span = line.boundingRect();
+                    painter->fillRect(span.adjusted(-MarkSize / 2, -MarkSize / 2, MarkSize / 2, MarkSize / 2), colour);
+                    continue;
                 }
                 QPainterPath path;
                 path.addPolygon(line);
@@ -247,16 +298,23 @@ void PlotRenderer::drawCurves(QPainter *painter) const
 void PlotRenderer::drawGaps(QPainter *painter) const
 {
     painter->setPen(Ink);
-    painter->drawText(QRect(Margin, m_gapTop - 4, AxisWidth - 6, m_line), Qt::AlignRight | Qt::AlignVCenter, "gaps");
+    painter->drawText(QRect(Margin, m_gapTop - m_line, m_width, m_line), Qt::AlignLeft | Qt::AlignVCenter, "gaps by address");
+    QFont small = m_font;
+    small.setPixelSize(SmallPixels);
+    painter->setFont(small);
     Decimator decimator(m_start, m_end, m_width);
     for (int m = 0; m < m_log.modules().size(); ++m) {
+        const int top = m_gapTop + m * GapRow;
+        painter->drawText(QRect(m_left - AxisWidth / 2, top, AxisWidth / 2 - 4, GapRow), Qt::AlignRight | Qt::AlignVCenter,
+                          QString::number(m_log.modules()[m].address));
         decimator.run(m_log.modules()[m]);
         for (const Decimator::Gap &gap : decimator.gaps()) {
-            const int from = decimator.column(gap.from);
+            const int from = std::max(0, decimator.column(gap.from));
             const int to = std::max(decimator.column(gap.to), from + 1);
-            painter->fillRect(QRect(m_left + from, m_gapTop + m * GapRow, to - from, GapRow - 1), colour(m));
+            painter->fillRect(QRect(m_left + from, top, to - from, GapRow - 1), colour(m));
         }
     }
+    painter->setFont(m_font);
 }
 
 void PlotRenderer::drawTable(QPainter *painter) const

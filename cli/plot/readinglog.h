@@ -20,6 +20,17 @@ public:
     qint64 start() const;
     qint64 end() const;
 
+    // The readings' span less those far from the rest (a module whose clock
+    // was reset reports 1970), and the first of those left out.
+    struct Span
+    {
+        qint64 start, end;
+        int far = 0;
+        qint64 firstFar = 0;
+        int farAddress = 0;
+    };
+    Span span() const;
+
 private:
     QList<ModuleLog> m_modules;
     QVector<int> m_index;   // by address: its place in m_modules, or -1

@@ -1,5 +1,7 @@
 #include "timeaxis.h"
 
+#include <cstdlib>
+
 namespace {
 
 const qint64 Second = 1000;
@@ -17,6 +19,16 @@ const char DateFormat[] = "d MMM";
 QDateTime TimeAxis::local(qint64 ms)
 {
     return QDateTime::fromMSecsSinceEpoch(ms, Qt::LocalTime);
+}
+
+QString TimeAxis::zone(const QDateTime &at)
+{
+    const QString name = at.timeZoneAbbreviation();
+    if (!name.isEmpty() && name[0].isLetter())
+        return name;
+    const int minutes = at.offsetFromUtc() / 60;
+    return QString("UTC%1%2:%3").arg(minutes < 0 ? '-' : '+').arg(std::abs(minutes) / 60, 2, 10, QLatin1Char('0'))
+        .arg(std::abs(minutes) % 60, 2, 10, QLatin1Char('0'));
 }
 
 QString TimeAxis::stamp(qint64 ms)
@@ -40,6 +52,14 @@ TimeAxis::TimeAxis(qint64 start, qint64 end, int maxTicks)
         clockTicks(start, end);
 }
 
+// The zone after the first label and after each whose offset from UTC is
+// not the one before it: "02:30 CEST", then "02:30 CET".
+QString TimeAxis::zoned(const QDateTime &when, const QString &label)
+{
+    const bool changed = m_ticks.isEmpty() || local(m_ticks.constLast().time).offsetFromUtc() != when.offsetFromUtc();
+    return changed ? label + ' ' + zone(when) : label;
+}
+
 // Steps under a day counted from the local midnight before the start.
 void TimeAxis::clockTicks(qint64 start, qint64 end)
 {
@@ -51,7 +71,7 @@ void TimeAxis::clockTicks(qint64 start, qint64 end)
         const QDateTime when = local(t);
         const bool newDay = when.date() != shownDate;
         shownDate = when.date();
-        m_ticks.append({t, when.toString(format), newDay ? when.toString(DateFormat) : QString()});
+        m_ticks.append({t, zoned(when, when.toString(format)), newDay ? when.toString(DateFormat) : QString()});
     }
 }
 
@@ -65,6 +85,6 @@ void TimeAxis::dayTicks(qint64 start, qint64 end, int days)
         const qint64 t = QDateTime(date, QTime(0, 0), Qt::LocalTime).toMSecsSinceEpoch();
         if (t > end)
             break;
-        m_ticks.append({t, date.toString(DateFormat), QString()});
+        m_ticks.append({t, zoned(local(t), date.toString(DateFormat)), QString()});
     }
 }

@@ -1,12 +1,15 @@
 #include "readingrow.h"
 
+#include "linefile.h"
 #include "modbusframe.h"
 #include "rowfields.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QStringList>
 
+#include <cmath>
 #include <string_view>
 
 using RowFields::tenthsText;
@@ -14,7 +17,6 @@ using RowFields::tenthsText;
 namespace {
 
 const qint64 NanosecondsPerMs = 1000000;
-const int CsvFields = 6;   // the last, the status, may be quoted and hold commas
 const size_t MaxAddressDigits = 3;
 const char *const ValueNames[ReadingRow::Quantities] = {"temperature", "humidity", "dew point"};
 const char *const JsonKeys[ReadingRow::Quantities] = {"temperature", "humidity", "dew_point"};
@@ -51,21 +53,6 @@ bool csvUnquoted(std::string_view field, QString *text)
     return true;
 }
 
-bool split(const QByteArray &line, std::string_view (&fields)[CsvFields])
-{
-    const std::string_view rest = view(line);
-    size_t from = 0;
-    for (int i = 0; i < CsvFields - 1; ++i) {
-        const size_t comma = rest.find(',', from);
-        if (comma == std::string_view::npos)
-            return false;
-        fields[i] = rest.substr(from, comma - from);
-        from = comma + 1;
-    }
-    fields[CsvFields - 1] = rest.substr(from);
-    return true;
-}
-
 // As QByteArray::toInt reads it, the plain form without a copy.
 bool parseAddress(std::string_view text, int *address)
 {
@@ -90,6 +77,25 @@ QJsonValue jsonValue(const std::optional<int> &tenths)
     return tenths ? QJsonValue(tenthsText(*tenths).toDouble()) : QJsonValue();
 }
 
+QString typeName(const QJsonValue &value)
+{
+    switch (value.type()) {
+    case QJsonValue::Null: return "null";
+    case QJsonValue::Bool: return "true or false";
+    case QJsonValue::Double: return "a number";
+    case QJsonValue::String: return "a string";
+    case QJsonValue::Array: return "an array";
+    case QJsonValue::Object: return "an object";
+    case QJsonValue::Undefined: break;
+    }
+    return "missing";
+}
+
+QString wrongType(const char *key, const QJsonValue &value, const char *wanted)
+{
+    return QString("\"%1\" is %2; it takes %3").arg(key, typeName(value), wanted);
+}
+
 // What both forms then check: the address, a status, the values of a reading.
 QString checked(ReadingRow *row, const std::string_view (&values)[ReadingRow::Quantities], ReadingRow::Range range)
 {
@@ -98,11 +104,14 @@ QString checked(ReadingRow *row, const std::string_view (&values)[ReadingRow::Qu
         return QString("the address is %1 to %2, not %3").arg(MinAddress).arg(MaxAddress).arg(row->address);
     if (row->status.isEmpty())
         return "the status is empty";
+    if (!ReadingRow::knownStatus(row->status))
+        return QString("the status \"%1\" is not one morvane-cli read writes (ok, no answer, port lost: REASON "
+                       "or a Modbus exception)").arg(LineFile::printable(row->status));
     const bool reading = row->ok();   // a miss's values are not looked at
     for (int q = 0; q < ReadingRow::Quantities; ++q) {
         int tenths = 0;
         if (reading && !RowFields::parseTenths(values[q], range.lowest, range.highest, &tenths))
-            return QString("the %1 is not a number: %2").arg(ValueNames[q], utf8(values[q]));
+            return QString("the %1 is not a number: \"%2\"").arg(ValueNames[q], LineFile::printable(utf8(values[q])));
         row->tenths[q] = reading ? std::optional<int>(tenths) : std::nullopt;
     }
     return QString();
@@ -161,39 +170,63 @@ QString ReadingRow::scanJsonLine(std::optional<int> baud) const
     return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
 }
 
-QString ReadingRow::readCsv(const QByteArray &line, ReadingRow *row, Range range)
+QString ReadingRow::readCsv(const QByteArray &line, ReadingRow *row, Range range, const CsvColumns &columns)
 {
-    std::string_view fields[CsvFields];
-    if (!split(line, fields))
-        return "not a row of morvane-cli read: 6 fields, CSV or a JSON object";
-    if (!RowFields::parseIsoTime(fields[0], &row->time, &row->utcOffset))
-        return "the time is not an ISO 8601 time: " + utf8(fields[0]);
-    if (!parseAddress(fields[1], &row->address))
-        return "the address is not a number: " + utf8(fields[1]);
-    if (!csvUnquoted(fields[5], &row->status))
+    std::string_view fields[CsvColumns::Fields];
+    const QString split = columns.split(line, fields);
+    if (!split.isEmpty())
+        return split;
+    if (!RowFields::parseIsoTime(fields[CsvColumns::Time], &row->time, &row->utcOffset))
+        return "the time is not an ISO 8601 time: " + LineFile::printable(utf8(fields[CsvColumns::Time]));
+    if (!parseAddress(fields[CsvColumns::Address], &row->address))
+        return "the address is not a number: " + LineFile::printable(utf8(fields[CsvColumns::Address]));
+    if (!csvUnquoted(fields[CsvColumns::Status], &row->status))
         return "the status has an open quote";
-    return checked(row, {fields[2], fields[3], fields[4]}, range);
+    return checked(row, {fields[CsvColumns::Temperature], fields[CsvColumns::Humidity], fields[CsvColumns::DewPoint]}, range);
 }
 
 QString ReadingRow::readJson(const QByteArray &line, ReadingRow *row, Range range)
 {
     QJsonParseError error;
-    const QJsonObject object = QJsonDocument::fromJson(line, &error).object();
+    const QJsonDocument document = QJsonDocument::fromJson(line, &error);
     if (error.error != QJsonParseError::NoError)
         return "not JSON: " + error.errorString();
-    const QByteArray time = object.value("time").toString().toLatin1();
-    if (!RowFields::parseIsoTime(view(time), &row->time, &row->utcOffset))
-        return "the time is not an ISO 8601 time";
-    if (!object.value("address").isDouble())
-        return "the address is not a number";
-    row->address = object.value("address").toInt();
-    row->status = object.value("status").toString();
+    if (!document.isObject())
+        return "not a JSON object";
+    const QJsonObject object = document.object();
+    const QJsonValue time = object.value("time"), address = object.value("address"), status = object.value("status");
+    if (!time.isString())
+        return wrongType("time", time, "an ISO 8601 time as a string");
+    const QByteArray timeText = time.toString().toUtf8();
+    if (!RowFields::parseIsoTime(view(timeText), &row->time, &row->utcOffset))
+        return "the time is not an ISO 8601 time: " + LineFile::printable(time.toString());
+    if (!address.isDouble() || address.toDouble() != std::floor(address.toDouble()))
+        return address.isDouble() ? QString("\"address\" is %1; it takes a whole number").arg(address.toDouble())
+                                  : wrongType("address", address, "a whole number");
+    row->address = std::abs(address.toDouble()) > INT_MAX ? INT_MAX : address.toInt();
+    if (!status.isString())
+        return wrongType("status", status, "a string");
+    row->status = status.toString();
     // Through text with two places, as plot has always rounded them.
     QByteArray texts[Quantities];
     for (int q = 0; q < Quantities; ++q) {
         const QJsonValue value = object.value(JsonKeys[q]);
         if (value.isDouble())
             texts[q] = QByteArray::number(value.toDouble(), 'f', 2);
+        else if (row->ok())
+            return wrongType(JsonKeys[q], value, "a number in an \"ok\" row");
     }
     return checked(row, {view(texts[0]), view(texts[1]), view(texts[2])}, range);
+}
+
+bool ReadingRow::knownStatus(const QString &status)
+{
+    static const QRegularExpression other("^exception \\d+ \\(not a Modbus code\\)$");
+    if (status == QLatin1String("ok") || status == QLatin1String("no answer") || status.startsWith("port lost: "))
+        return true;
+    for (int code = ModbusFrame::IllegalFunction; code <= ModbusFrame::GatewayTargetFailedToRespond; ++code) {
+        if (status == ModbusFrame::exceptionName(code))
+            return true;
+    }
+    return other.match(status).hasMatch();
 }

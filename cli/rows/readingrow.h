@@ -1,6 +1,8 @@
 #ifndef READINGROW_H
 #define READINGROW_H
 
+#include "csvcolumns.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
@@ -27,6 +29,8 @@ struct ReadingRow
     std::optional<int> tenths[Quantities];   // none in a miss
 
     bool ok() const { return status == QLatin1String("ok"); }
+    // ok, no answer, port lost: REASON, or a Modbus exception's name.
+    static bool knownStatus(const QString &status);
     // At that moment, written with its offset from UTC (the local one for a local time).
     void setTime(const QDateTime &at);
 
@@ -40,8 +44,10 @@ struct ReadingRow
     QString scanJsonLine(std::optional<int> baud) const;
 
     // A CSV row or a JSON line into *row: an empty string, or the reason it
-    // is no row. Values of an "ok" row outside range are not numbers to it.
-    static QString readCsv(const QByteArray &line, ReadingRow *row, Range range = RegisterRange);
+    // is no row. Values of an "ok" row outside range are not numbers to it;
+    // a status the CLI does not write makes no row, never a miss.
+    static QString readCsv(const QByteArray &line, ReadingRow *row, Range range = RegisterRange,
+                           const CsvColumns &columns = CsvColumns());
     static QString readJson(const QByteArray &line, ReadingRow *row, Range range = RegisterRange);
 };
 
