@@ -502,11 +502,14 @@ void Diagnosis::concludeQuality()
         todo << "Some replies never came: check the wiring and the module's power.";
     if (loss() > LossShare) {
         const double missed = std::pow(loss(), retries() + 1);
-        todo << (missed * MissedReadings <= 1
-                     ? QString("At %1 % lost the read command needs --retries %2 to miss fewer than one reading in %3.")
-                           .arg(qRound(loss() * 100)).arg(retries()).arg(MissedReadings)
-                     : QString("At %1 % lost even --retries %2 misses about one reading in %3: mend the line first.")
-                           .arg(qRound(loss() * 100)).arg(retries()).arg(qMax(1, qRound(1 / missed))));
+        if (missed * MissedReadings <= 1)
+            todo << QString("At %1 % lost the read command needs --retries %2 to miss fewer than one reading in %3.")
+                        .arg(qRound(loss() * 100)).arg(retries()).arg(MissedReadings);
+        else if (loss() < 1)
+            todo << QString("At %1 % lost even --retries %2 misses about one reading in %3: mend the line first.")
+                        .arg(qRound(loss() * 100)).arg(retries()).arg(qRound(1 / missed));
+        else
+            todo << "No retry helps where every reply is lost: mend the line first.";
     } else if (m_missing > 0) {
         todo << "--retries covers the odd one.";
     }
