@@ -244,6 +244,45 @@ private slots:
         QVERIFY2(QRegularExpression(pattern, QRegularExpression::DotMatchesEverythingOption).match(out).hasMatch(), qPrintable(out));
     }
 
+    // doctor behind a fake device server on 127.0.0.1 that answers every
+    // request to address 7 the same way: in Modbus TCP, or with a refusal.
+    void doctorBehindFakeServer_data()
+    {
+        QTest::addColumn<bool>("mbap");
+        QTest::addColumn<QString>("pattern");
+        QTest::newRow("a Modbus TCP gateway") << true
+            << "\n! Modbus TCP +What came back \\(07 03 00 00 00 03 05 ad 01\\) begins with a Modbus TCP header: .*\n"
+               "Most likely cause: the server speaks Modbus TCP \\(MBAP\\), not RTU over TCP";
+        QTest::newRow("a refusing module") << false
+            << "\n! refused +Through the server, the device at address 7 refused the measurement read \\(registers 0x0000 to "
+               "0x0002\\) \\d+ times: exception 02, illegal data address: .*\nMost likely cause: the device at address 7 refused";
+    }
+
+    void doctorBehindFakeServer()
+    {
+        QFETCH(bool, mbap);
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost));
+        connect(&server, &QTcpServer::newConnection, [&] {
+            QTcpSocket *module = server.nextPendingConnection();
+            connect(module, &QTcpSocket::readyRead, module, [module, mbap] {
+                for (QByteArray request; (request = module->read(8)).size() == 8 && request.at(0) == 7;) {
+                    const char function = char(request.at(1) | 0x80);
+                    module->write(mbap ? request.left(2) + fromHex("00000003") + request.at(6) + char(request.at(7) | 0x80) + '\x01'
+                                       : withCrc(QByteArray{"\x07"} + function + '\x02'));
+                }
+            });
+        });
+        QProcess cli;
+        cli.setProcessChannelMode(QProcess::MergedChannels);
+        startCli(cli, "doctor --address 7", QString("tcp://127.0.0.1:%1").arg(server.serverPort()));
+        QTRY_VERIFY_WITH_TIMEOUT(cli.state() == QProcess::NotRunning, 40000);
+        const QString out = QString::fromUtf8(cli.readAll());
+        QVERIFY2(cli.exitCode() == 1, qPrintable(out));
+        QFETCH(QString, pattern);
+        QVERIFY2(QRegularExpression(pattern, QRegularExpression::DotMatchesEverythingOption).match(out).hasMatch(), qPrintable(out));
+    }
+
     // A signal in the middle of a wait ends the CLI at once with 128 + the
     // signal, what it printed complete. requests: to see before the signal.
     void signalEndsIt_data()
