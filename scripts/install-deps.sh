@@ -9,7 +9,7 @@ packages=(
     socat mbpoll mosquitto mosquitto-clients
     xvfb xauth
     lintian help2man appstream desktop-file-utils man-db procps
-    clang libclang-rt-dev python3
+    clang libclang-rt-dev python3 python3-jsonschema
 )
 
 if ! command -v dpkg-query >/dev/null || ! command -v apt-get >/dev/null; then

@@ -10,6 +10,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QHostAddress>
 #include <QRegularExpression>
 #include <QSocketNotifier>
@@ -104,8 +105,10 @@ void addOptions(QCommandLineParser &parser)
         "Without --port it creates a pseudo-terminal and prints its path as the first line;\n"
         "with --listen it prints tcp://HOST:PORT, the address it listens on.");
     parser.addHelpOption();
+    parser.addVersionOption();
     parser.addOptions({
-        {"port", "Serve on this existing serial device.", "path"},
+        {"port", "Serve on this existing serial device: a path (relative ones too), or a short name such as "
+                 "ttyUSB1 under /dev, as morvane-cli takes it.", "path"},
         {"listen", "Serve the line behind a TCP listener instead, as a serial device server does: the same "
                    "RTU frames, check values and all (RTU over TCP, not Modbus TCP's MBAP header). One "
                    "connection is served at a time; another is closed at once. Port 0 takes a free one. "
@@ -218,11 +221,19 @@ SimServer::Faults faultsFrom(const QCommandLineParser &parser)
     return faults;
 }
 
+// A path that exists is taken as given, relative ones too; a short name is
+// looked for under /dev, as morvane-cli's --port does.
+QString devicePath(const QString &given)
+{
+    const QFileInfo file(given);
+    return file.exists() || file.isAbsolute() || given.contains('/') ? file.absoluteFilePath() : "/dev/" + given;
+}
+
 // The line the options name: a TCP listener, a serial device, or a
 // pseudo-terminal of our own. cannot: how to tell that it did not open.
 SimLine *lineFrom(const QCommandLineParser &parser, QString *cannot)
 {
-    const QString port = parser.value("port");
+    const QString port = parser.value("port").isEmpty() ? QString() : devicePath(parser.value("port"));
     if (parser.isSet("listen")) {
         if (parser.isSet("port"))
             fail(UsageError, "takes --port or --listen, not both");
@@ -248,6 +259,7 @@ int main(int argc, char *argv[])
     const pid_t parent = ::getppid();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName("morvane-sim");
+    QCoreApplication::setApplicationVersion(MORVANE_VERSION);
 
     QCommandLineParser parser;
     addOptions(parser);
@@ -259,6 +271,8 @@ int main(int argc, char *argv[])
                exitCodes);
         return fflush(stdout) == 0 ? Done : Failed;
     }
+    if (parser.isSet("version"))
+        parser.showVersion();
     if (!parser.positionalArguments().isEmpty())
         fail(UsageError, "takes no arguments, only options: " + parser.positionalArguments().join(' '));
 

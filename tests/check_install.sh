@@ -12,6 +12,7 @@ expected=(
     share/applications/morvane.desktop share/icons/hicolor/scalable/apps/morvane.svg
     bin/morvane-try share/morvane/start-sim.sh lib/morvane/plugins/generic/libmorvaneportadder.so
     lib/morvane/plugins/generic/libmorvanerobot.so
+    share/bash-completion/completions/morvane-cli share/morvane/reading.schema.json
 )
 
 DESTDIR="$work/root" cmake --install "$build_dir" >/dev/null

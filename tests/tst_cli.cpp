@@ -20,12 +20,22 @@ struct Run
 Q_DECLARE_METATYPE(QList<Run>)
 
 // With SIGPIPE ignored, as under systemd: a closed pipe is a write error.
+// Leading NAME=VALUE words go to the environment; %port is the port, which
+// is given as --port when no port is named.
 static void startCli(QProcess &cli, const QString &arguments, const QString &port,
                      const QString &how = "exec \"$0\" \"$@\"")
 {
     QStringList args = arguments.split(' ', Qt::SkipEmptyParts);
-    if (!args.contains("--port") && args.value(0) != "ports")
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    while (!args.isEmpty() && args.first().contains('=')) {
+        const QString word = args.takeFirst();
+        environment.insert(word.section('=', 0, 0), word.section('=', 1));
+    }
+    if (!arguments.contains("%port") && !args.contains("--port") && !args.contains("-p") && args.value(0) != "ports")
         args << "--port" << port;
+    args.replaceInStrings("%port", port);
+    environment.insert("MORVANE_PORT", environment.value("MORVANE_PORT").replace("%port", port));
+    cli.setProcessEnvironment(environment);
     cli.start("bash", QStringList{"-c", "trap '' PIPE; " + how, MORVANE_CLI} + args);
 }
 
@@ -67,13 +77,13 @@ private slots:
                           {"read --address 3 --format csv --watch 0.2 --count 3", 0,
                            "^time,address,temperature_c,humidity_rh,dew_point_c,status\n"
                            "(\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}(Z|[+-]\\d\\d:\\d\\d),3,-12.3,87.6,-13.9,ok\n){3}$"},
+                          {"read --address 3 --watch 0.2 --count 2", 0,
+                           "^(\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\S*  temperature -12.3 °C, humidity 87.6 %RH, dew point -13.9 °C\n){2}$"},
                           {"read --address 3 --format json", 0, "^\\{.*\"temperature\":-12.3.*\"time\":\"[^\"]+\\.\\d{3}"},
                           {"read --address 4 --timeout 100", 1, "^address 4: no answer\nmorvane-cli: no reading from address 4; to see why: "
                                                               "morvane-cli doctor --port /dev/pts/\\d+ --address 4\n$"}};
         QTest::newRow("large values") << "--temperature 3276.7 --humidity 6553.5 --dew-point -3276.8"
             << QList<Run>{{"read --address 1", 0, "temperature 3276.7 °C, humidity 6553.5 %RH, dew point -3276.8 °C"}};
-        QTest::newRow("set-address, then read") << "--address 5"
-            << QList<Run>{{"set-address 12", 0, "^address 5 → 12\n$"}, {"read --address 12", 0, "^temperature"}};
         QTest::newRow("set-address, echo from its own address") << "--address 5 --echo-address own"
             << QList<Run>{{"set-address 12", 0, "^address 5 → 12\n$"}};
         QTest::newRow("set-baud, then find") << "--address 5"
@@ -94,10 +104,18 @@ private slots:
                           {"set-address 9 --help", 0, "^Usage: morvane-cli set-address NEW \\[options\\]\n"},
                           {"set-address 9 --help-all", 2, "Unknown option 'help-all'"},
                           {"ports extra", 2, "ports takes no values, not extra"},
+                          {"ports --format csv", 2, "^morvane-cli: ports prints text or json, not csv\n"},
+                          {"ports --format json", 0, "^(\\{\"by_id\":[^\n]*\"path\":\"/dev/[^\n]*\\}\n)*(morvane-cli: the system lists no serial ports\n)?$"},
+                          {"MORVANE_BAUD=12345 read -a 5", 2, "^morvane-cli: MORVANE_BAUD: the module runs at .*, not 12345\n"},
+                          {"MORVANE_LOCAL_ECHO=on read -a 5", 2, "^morvane-cli: MORVANE_LOCAL_ECHO is 1 .* or 0, not on\n"},
                           {"read --port /nonexistent/tty --address 1", 3, "^morvane-cli: cannot open /nonexistent/tty: \\S"}};
+        // What the environment gives, an option given overrides; short options as mbpoll's.
+        QTest::newRow("defaults from the environment") << "--address 5 --baud 19200"
+            << QList<Run>{{"MORVANE_PORT=%port MORVANE_BAUD=19200 read -a 5", 0, "^temperature"},
+                          {"MORVANE_PORT=/nonexistent/tty MORVANE_BAUD=1200 read -p %port -a 5 -b 19200 -t 200", 0, "^temperature"},
+                          {"MORVANE_BAUD=19200 MORVANE_LOCAL_ECHO=1 read -a 5 -t 100 --retries 0", 1, "^address 5: no answer\n"}};
         QTest::newRow("a bus, one module silent") << "--address 2,5,9"
-            << QList<Run>{{"find --timeout 100", 1, "several modules answered address 0 at once at 9600 bit/s: .* find --scan --port /dev/pts/\\d+ --baud 9600 asks"},
-                          {"read --address 2-5 --format csv --timeout 50 --retries 0", 1,
+            << QList<Run>{{"read --address 2-5 --format csv --timeout 50 --retries 0", 1,
                            "^time,.*\n\\S+,2,23.5,45.0,10.9,ok\n\\S+,3,,,,no answer\n\\S+,4,,,,no answer\n\\S+,5,23.7,45.5,11.2,ok\n"
                            "morvane-cli: no reading from address 3, 4; to see why: morvane-cli doctor --port \\S+ --address 3\n$"},
                           {"read --address 9,2 --format influx --count 2 --watch 0.1", 0,
@@ -135,25 +153,6 @@ private slots:
         }
         if (QTest::currentDataTag() == QString("refused before sending"))
             QVERIFY(module.output().filter("->RX").isEmpty());
-    }
-
-    // What find --scan prints is the next read's --address file.
-    void scanFeedsRead()
-    {
-        SimProcess modules({"--address", "3,200,41", "--baud", "19200"});
-        QTemporaryDir folder;
-        const QString found = folder.filePath("found");
-        QProcess scan, read;
-        scan.setStandardOutputFile(found);
-        startCli(scan, "find --scan --baud 19200 --timeout 10 --format csv", modules.path());
-        QVERIFY(scan.waitForFinished(30000));
-        QCOMPARE(scan.exitCode(), 0);
-        startCli(read, "read --baud 19200 --format csv --address " + found, modules.path());
-        QVERIFY(read.waitForFinished(10000));
-        QCOMPARE(read.exitCode(), 0);
-        const QRegularExpression rows("^time,.*\n\\S+,3,23.5,.*,ok\n\\S+,41,23.7,.*,ok\n\\S+,200,23.9,.*,ok\n$");
-        const QString out = read.readAll();
-        QVERIFY2(rows.match(out).hasMatch(), qPrintable(out));
     }
 
     // The modules behind a serial device server: the simulator's own
@@ -209,9 +208,9 @@ private slots:
         server.waitForFinished(5000);
     }
 
-    // doctor against the simulator: the probes' own reading of the line (an
-    // echo, a collision, turnaround on the wire) through to the report. Each
-    // rule on its own is tst_doctor's.
+    // doctor against the simulator: the probes' own reading of the line (a
+    // collision, turnaround on the wire) through to the report; an echo is
+    // the README's example, each rule on its own tst_doctor's.
     void doctor_data()
     {
         QTest::addColumn<QString>("sim");
@@ -221,8 +220,6 @@ private slots:
         const QString works = "Works now, 5 runs of 5: morvane-cli read --port \\S+ --baud %1 --address 7 --timeout \\d+%2\n$";
         QTest::newRow("clean line") << "--address 7" << "" << 0
             << "^(  [^!][^\n]*\n)+" + works.arg(9600).arg("");
-        QTest::newRow("local echo") << "--address 7 --local-echo" << "--address 7" << 0
-            << "\n! local echo +Each request came back.*" + works.arg(9600).arg(" --local-echo");
         QTest::newRow("collision") << "--address 1-3" << "" << 1
             << "\n! several modules .*more than one module answers address 0.\n(?!.*! speed).*"
                "Most likely cause: more than one module answers address 0; use morvane-cli find --scan --port \\S+\n$";
@@ -338,25 +335,59 @@ private slots:
         QVERIFY2(sinceSignal.elapsed() < 1000, qPrintable(QString::number(sinceSignal.elapsed())));
     }
 
+    // A closed pipe ends it quietly by SIGPIPE, as any filter; with SIGPIPE
+    // ignored it is a write error, as a full disk is.
     void outputErrors_data()
     {
         QTest::addColumn<bool>("full");
-        QTest::newRow("/dev/full") << true;
-        QTest::newRow("a pipe closed early") << false;
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("error");
+        const QString cannot = "morvane-cli: cannot write to standard output: ";
+        QTest::newRow("/dev/full") << true << "exec \"$0\" \"$@\"" << 4 << cannot;
+        QTest::newRow("a pipe closed early, SIGPIPE ignored") << false << "\"$0\" \"$@\" | head -1; exit ${PIPESTATUS[0]}" << 4 << cannot;
+        QTest::newRow("a pipe closed early") << false
+            << "env --default-signal=PIPE \"$0\" \"$@\" | head -1; exit ${PIPESTATUS[0]}" << 128 + SIGPIPE << "";
     }
 
     void outputErrors()
     {
         QFETCH(bool, full);
+        QFETCH(QString, how);
         SimProcess module({"--address", "7"});
         QProcess cli;
         if (full)
             cli.setStandardOutputFile("/dev/full");
-        startCli(cli, "read --address 7 --watch 0.1 --format csv", module.path(),
-                 full ? "exec \"$0\" \"$@\"" : "\"$0\" \"$@\" | head -1; exit ${PIPESTATUS[0]}");
+        startCli(cli, "read --address 7 --watch 0.1", module.path(), how);
         QVERIFY(cli.waitForFinished(20000));
-        QCOMPARE(cli.exitCode(), 4);
-        QVERIFY(cli.readAllStandardError().startsWith("morvane-cli: cannot write to standard output: "));
+        QTEST(cli.exitCode(), "exitCode");
+        QFETCH(QString, error);
+        const QString said = cli.readAllStandardError();
+        QVERIFY2(error.isEmpty() ? said.isEmpty() : said.startsWith(error), qPrintable(said));
+    }
+
+    // On a terminal, standard error says what is being asked once nothing has
+    // been printed for two seconds, and the row that follows clears it.
+    void progress_data()
+    {
+        QTest::addColumn<QString>("arguments");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("read, a module silent") << "read -a 7,8" << "\r\033\\[Kasking address 8 at 1200 bit/s, 2 of 2\r\033\\[Kmorvane-cli: no reading";
+        QTest::newRow("find, a silent line") << "find --retries 0 --timeout 300" << "\r\033\\[Kasking address 0 at (2400|1200) bit/s.*\r\033\\[K$";
+    }
+
+    void progress()
+    {
+        QFETCH(QString, arguments);
+        QFETCH(QString, shown);
+        SimProcess module({"--address", "7", "--baud", "1200"});
+        Pty terminal;
+        QProcess cli;
+        startCli(cli, arguments + (arguments.startsWith("read") ? " -b 1200" : ""), module.path(),
+                 "exec \"$0\" \"$@\" 2>" + terminal.slavePath());
+        QVERIFY(cli.waitForFinished(20000));
+        const QString said = QString::fromUtf8(terminal.received());
+        QVERIFY2(said.contains(QRegularExpression(shown)), qPrintable(said.toUtf8().toPercentEncoding(" ")));
     }
 
     // The module's terminal reached through a relative symbolic link: it

@@ -184,7 +184,8 @@ private slots:
         QTest::newRow("clean line") << asked() << Observations(Seen().at(9600, "A").series(good).runs(5, 5))
             << answered << "^  adapter .*\n  speed +The module answers at 9600 bit/s.\n  timing +Turnaround over 20 replies, "
                "from the request's last byte to the reply's first: minimum 20 ms, median 30 ms, maximum 39 ms.\n +→ --timeout 110 is safe.\n"
-               "  quality +Of 20 measurement requests at 9600 bit/s: 20 good, 0 damaged \\(bad check value\\), 0 missing.\nWorks"
+               "  quality +Of 20 measurement requests at 9600 bit/s: 20 good, 0 damaged \\(bad check value\\), 0 missing.\n"
+               "  environment +Instead of these options on every command: export MORVANE_PORT=/dev/ttyUSB0 MORVANE_BAUD=9600 MORVANE_LOCAL_ECHO=0\nWorks"
             << works.arg(9600).arg(110) << 0;
         QTest::newRow("local echo") << asked() << Observations(Seen(0, true).at(9600, "A").series(good).runs(5, 5))
             << QStringList{"adapter", "!local echo", "speed", "timing", "quality"} << "\n! local echo +Each request came back"

@@ -118,6 +118,8 @@ private slots:
         QTest::newRow("listen without port") << QStringList{"--listen", "127.0.0.1"} << "" << 2 << "HOST:PORT";
         QTest::newRow("listen and port") << QStringList{"--listen", "127.0.0.1:0", "--port", "/dev/null"} << "" << 2 << "not both";
         QTest::newRow("no such port") << QStringList{"--port", "/nonexistent/tty"} << "" << 3 << "No such file or directory";
+        QTest::newRow("a short name, under /dev") << QStringList{"--port", "null"} << "" << 3 << "cannot open /dev/null: ";
+        QTest::newRow("version") << QStringList{"--version"} << "" << 0 << "";
         QTest::newRow("path not printed") << QStringList() << "/dev/full" << 1 << "No space left on device";
     }
 

@@ -6,6 +6,7 @@
 #include "lineopener.h"
 #include "modbusframe.h"
 #include "modbusmaster.h"
+#include "progressline.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -25,6 +26,23 @@ const int DescriptionColumn = 26;
 const int TextWidth = 79;
 
 const QCommandLineOption helpOption({"h", "help"}, "Show this help.");
+
+// The options whose default the environment may give, and the variable that does.
+const struct
+{
+    const char *option;
+    const char *variable;
+} environmentDefaults[] = {{"port", "MORVANE_PORT"}, {"baud", "MORVANE_BAUD"}, {"local-echo", "MORVANE_LOCAL_ECHO"}};
+
+// The variable that gives this option's default, or empty; empty too when it is not set.
+QString defaultVariable(const QString &option)
+{
+    for (const auto &given : environmentDefaults) {
+        if (option == given.option && !qEnvironmentVariableIsEmpty(given.variable))
+            return given.variable;
+    }
+    return QString();
+}
 
 QString synopsis(const CommandLine::Command &command)
 {
@@ -152,7 +170,8 @@ int CommandLine::openAndRun(const Command &command, const Settings &settings)
     ModbusMaster::LineOptions options;
     options.verbose = settings.verbose;
     options.localEcho = settings.localEcho;
-    ModbusMaster master(*opened.line, options);
+    ProgressLine line(*opened.line, m_console);
+    ModbusMaster master(line, options);
     Commands commands(&master, m_console);
     return (commands.*command.run)(settings);
 }
@@ -227,12 +246,32 @@ QString CommandLine::takeOption(const Command &command, const QCommandLineOption
     const QString name = option.names().constLast();
     if (parser.isSet(name))
         return takeValue(name, parser.value(name), settings);
+    const QString variable = defaultVariable(name);
+    if (!variable.isEmpty())
+        return takeDefault(name, variable, settings);
     if (name == "port")
-        return command.name + " needs --port: a path, or a name such as ttyUSB0";
+        return command.name + " needs --port (or MORVANE_PORT): a path, or a name such as ttyUSB0";
     if (name == "address" && option.defaultValues().isEmpty())
         return QString("%1 needs --address: %2 to %3, a list such as 1,3,5-9, all-found or a file of addresses")
             .arg(command.name).arg(ModbusFrame::MinAddress).arg(ModbusFrame::MaxAddress);
     return QString();
+}
+
+// An option's default from the environment: as the option would take it,
+// but a speed is only the first asked by find.
+QString CommandLine::takeDefault(const QString &name, const QString &variable, Settings *settings) const
+{
+    const QString value = qEnvironmentVariable(qPrintable(variable));
+    if (name == "local-echo") {
+        if (value != "0" && value != "1")
+            return QString("%1 is 1 (the adapter echoes each request) or 0, not %2").arg(variable, value);
+        settings->localEcho = value == "1";
+        return QString();
+    }
+    if (name == "baud")
+        return moduleSpeed(variable, value, &settings->baud);
+    const QString error = takeValue(name, value, settings);
+    return error.isEmpty() ? error : variable + ": " + error;
 }
 
 // The options several commands take; a command's own are its check's.
@@ -332,5 +371,5 @@ QString CommandLine::overview() const
     for (const QStringList &who : groups)
         text += "\nOptions of " + who.mid(0, who.size() - 1).join(", ") + " and " + who.last() + ":\n" + shared[who];
     text += "\nOptions:\n" + optionHelp(helpOption) + optionHelp(QCommandLineOption("version", "Show the version."));
-    return text + HelpTexts::exitStatus();
+    return text + HelpTexts::exitStatus() + '\n' + HelpTexts::environment();
 }

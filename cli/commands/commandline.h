@@ -58,6 +58,7 @@ private:
     QString takeOption(const Command &command, const QCommandLineOption &option, const QCommandLineParser &parser,
                        Settings *settings) const;
     QString takeValue(const QString &name, const QString &value, Settings *settings) const;
+    QString takeDefault(const QString &name, const QString &variable, Settings *settings) const;
 
     QList<Command> m_commands;
     Console m_console;

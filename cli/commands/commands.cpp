@@ -5,12 +5,14 @@
 #include "doctor.h"
 #include "interrupt.h"
 #include "modbusframe.h"
+#include "portinventory.h"
 #include "readingrow.h"
+#include "rowfields.h"
 #include "shellwords.h"
 
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QSerialPort>
-#include <QSerialPortInfo>
 
 using namespace ModbusFrame;
 using Outcome = ModbusMaster::Outcome;
@@ -49,26 +51,18 @@ bool isStop(ModbusMaster::Status status)
 
 int Commands::ports(const Settings &settings)
 {
-    const auto all = QSerialPortInfo::availablePorts();
+    const QList<PortInventory::Port> all = PortInventory::ports();
     if (all.isEmpty())
         m_console.complain("the system lists no serial ports");
-    for (const QSerialPortInfo &info : all) {
+    for (const PortInventory::Port &port : all) {
         if (Interrupt::signal())
             return Interrupt::exitCode();
-        QStringList about;
-        for (const QString &text : {info.description(), info.manufacturer()}) {
-            if (!text.isEmpty())
-                about << text;
-        }
-        if (info.hasVendorIdentifier() && info.hasProductIdentifier())
-            about << QString::asprintf("%04x:%04x", info.vendorIdentifier(), info.productIdentifier());
-        if (!info.serialNumber().isEmpty())
-            about << "serial " + info.serialNumber();
+        std::optional<QString> free;   // with --probe, "free" or why not
         if (settings.probe) {
-            QSerialPort port(info);
-            about << (port.open(QIODevice::ReadWrite) ? QString("free") : "cannot be opened: " + port.errorString());
+            QSerialPort opened(port.path);
+            free = opened.open(QIODevice::ReadWrite) ? QString("free") : "cannot be opened: " + opened.errorString();
         }
-        if (print(about.isEmpty() ? info.systemLocation() : info.systemLocation() + "  " + about.join(", ")) != Done)
+        if (print(settings.format == Settings::Json ? portJson(port, free) : portText(port, free)) != Done)
             return OutputError;
     }
     return Done;
@@ -76,8 +70,12 @@ int Commands::ports(const Settings &settings)
 
 int Commands::find(const Settings &settings)
 {
-    // Behind a device server the server sets the line's speed: one is asked at.
-    const QList<int> speeds = settings.baudGiven || settings.tcp() ? QList<int>{settings.baud} : searchOrder();
+    // Behind a device server the server sets the line's speed: one is asked
+    // at. Otherwise the default speed (9600, or $MORVANE_BAUD) comes first.
+    QList<int> speeds = searchOrder();
+    speeds.move(speeds.indexOf(settings.baud), 0);
+    if (settings.baudGiven || settings.tcp())
+        speeds = {settings.baud};
     if (settings.scan)
         return scan(settings, speeds);
     // Every speed once before any again: a module at the last speed is
@@ -95,6 +93,7 @@ int Commands::find(const Settings &settings)
             const ModbusMaster::Status set = m_master->setBaudRate(baud);
             if (set != ModbusMaster::Ok)
                 return stopped(set);
+            m_console.progress(asked(0, passes > 1 ? QString(", pass %1 of %2").arg(pass + 1).arg(passes) : QString()));
             const Outcome read = m_master->exchange(addressRequest(), once);
             if (read.status == ModbusMaster::NoAnswer) {
                 echoed = echoed || read.echoed;
@@ -185,7 +184,9 @@ int Commands::read(const Settings &settings)
             if (waited != ModbusMaster::Ok)
                 return stopped(waited);
         }
-        for (int address : addresses) {
+        for (int i = 0; i < addresses.size(); ++i) {
+            const int address = addresses[i];
+            m_console.progress(asked(address, addresses.size() > 1 ? QString(", %1 of %2").arg(i + 1).arg(addresses.size()) : QString()));
             const Outcome reading = m_master->exchange(measurementRequest(quint8(address)), asking(settings));
             if (reading.status == ModbusMaster::Interrupted)
                 return stopped(reading.status);
@@ -242,6 +243,7 @@ int Commands::setAddress(const Settings &settings)
 // there would answer as one.
 int Commands::addressFree(const Settings &settings)
 {
+    m_console.progress(asked(settings.value, ", which must be free"));
     const Outcome taken = m_master->exchange(addressRequest(quint8(settings.value)), asking(settings));
     if (isStop(taken.status))
         return end(settings, taken);
@@ -345,6 +347,7 @@ int Commands::doctor(const Settings &settings)
 // failure's exit code (its message printed) when there is none to be had.
 int Commands::ownAddress(const Settings &settings, int *address)
 {
+    m_console.progress(asked(settings.address));
     const Outcome read = m_master->exchange(addressRequest(quint8(settings.address)), asking(settings));
     if (read.status == ModbusMaster::NoAnswer && read.garbled && !settings.address) {
         const QStringList scan{"find", "--scan", "--port", settings.port};
@@ -425,6 +428,12 @@ QString Commands::impossible(int address) const
         .arg(MaxAddress);
 }
 
+// What progress says while an address is asked.
+QString Commands::asked(int address, const QString &which) const
+{
+    return QString("asking address %1 at %2 bit/s%3").arg(address).arg(m_master->baudRate()).arg(which);
+}
+
 QString Commands::speedText(const Settings &settings, int baud) const
 {
     return settings.tcp() ? QString("at the server's line speed") : QString("at %1 bit/s").arg(baud);
@@ -480,7 +489,46 @@ int Commands::report(const Settings &settings, int address, bool several, const 
     case Settings::Text:
         break;
     }
+    // Under --watch a text row begins with its time, as the other forms carry it.
+    if (settings.watchSeconds > 0)
+        return print(RowFields::formatIsoTime(reading.time, reading.utcOffset) + "  " + reading.textLine(several));
     return print(reading.textLine(several));
+}
+
+// A port on one line: its path, its name by id, then what the system says of it.
+QString Commands::portText(const PortInventory::Port &port, const std::optional<QString> &free)
+{
+    QStringList about;
+    for (const QString &text : {port.description, port.manufacturer}) {
+        if (!text.isEmpty())
+            about << text;
+    }
+    if (port.vendorId && port.productId)
+        about << QString::asprintf("USB %04x:%04x", *port.vendorId, *port.productId);
+    if (!port.serialNumber.isEmpty())
+        about << "serial " + port.serialNumber;
+    if (!port.driver.isEmpty())
+        about << "driver " + port.driver;
+    if (free)
+        about << *free;
+    return (QStringList{port.path} + port.byId.mid(0, 1) + QStringList{about.join(", ")}).join("  ").trimmed();
+}
+
+// The same as one JSON object; what the system does not say is null.
+QString Commands::portJson(const PortInventory::Port &port, const std::optional<QString> &free)
+{
+    const auto text = [](const QString &value) { return value.isEmpty() ? QJsonValue() : QJsonValue(value); };
+    const auto hex = [](const std::optional<quint16> &id) { return id ? QJsonValue(QString::asprintf("%04x", *id)) : QJsonValue(); };
+    const QJsonObject object{{"path", port.path},
+                             {"by_id", text(port.byId.value(0))},
+                             {"description", text(port.description)},
+                             {"manufacturer", text(port.manufacturer)},
+                             {"vendor_id", hex(port.vendorId)},
+                             {"product_id", hex(port.productId)},
+                             {"serial_number", text(port.serialNumber)},
+                             {"driver", text(port.driver)},
+                             {"state", free ? QJsonValue(*free) : QJsonValue()}};
+    return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
 }
 
 // A module find --scan found: CSV and JSON carry its first reading.

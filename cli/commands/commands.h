@@ -2,9 +2,11 @@
 #define COMMANDS_H
 
 #include "modbusmaster.h"
+#include "portinventory.h"
 #include "settings.h"
 
 #include <functional>
+#include <optional>
 
 class Console;
 struct ReadingRow;
@@ -40,10 +42,13 @@ private:
     QString doctorCommand(const Settings &settings, int address) const;
     QString notThroughServer(const Settings &settings, int address, bool echoed) const;
     QString impossible(int address) const;
+    QString asked(int address, const QString &which = QString()) const;
     QString speedText(const Settings &settings, int baud) const;
     QString status(const ModbusMaster::Outcome &outcome) const;
     ReadingRow row(int address, const ModbusMaster::Outcome &outcome) const;
     int report(const Settings &settings, int address, bool several, const ModbusMaster::Outcome &outcome);
+    static QString portText(const PortInventory::Port &port, const std::optional<QString> &free);
+    static QString portJson(const PortInventory::Port &port, const std::optional<QString> &free);
     QString scanRow(const Settings &settings, int address, int baud, const ModbusMaster::Outcome &read) const;
 
     ModbusMaster *m_master;

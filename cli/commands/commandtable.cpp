@@ -17,6 +17,13 @@ QString portsValues(const QStringList &values, Settings *)
     return values.isEmpty() ? QString() : "ports takes no values, not " + values.join(' ');
 }
 
+QString portsCheck(const QCommandLineParser &parser, Settings *settings)
+{
+    if (settings->format != Settings::Text && settings->format != Settings::Json)
+        return "ports prints text or json, not " + parser.value("format");
+    return QString();
+}
+
 QString findCheck(const QCommandLineParser &, Settings *settings)
 {
     if (settings->format == Settings::Influx)
@@ -98,7 +105,7 @@ int plot(const Settings &settings, Console &console)
 QList<CommandLine::Command> CommandTable::commands()
 {
     return {
-        {"ports", "", HelpTexts::ports(), &portsValues, nullptr, &Commands::ports},
+        {"ports", "", HelpTexts::ports(), &portsValues, &portsCheck, &Commands::ports},
         {"find", "", HelpTexts::find(), nullptr, &findCheck, &Commands::find},
         {"read", "", HelpTexts::read(), nullptr, &readCheck, &Commands::read},
         {"set-address", "NEW", HelpTexts::setAddress(), &newAddress, &newAddressCheck, &Commands::setAddress},

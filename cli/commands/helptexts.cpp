@@ -4,14 +4,15 @@ namespace {
 
 // The options of every command on a line.
 const QList<QCommandLineOption> lineOptions = {
-    {"port", "The serial port: a path (relative ones too), or a short name such as ttyUSB0 under /dev; or "
+    {{"p", "port"}, "The serial port: a path (relative ones too), or a short name such as ttyUSB0 under /dev; or "
              "tcp://HOST:PORT, a serial device server passing the line's bytes through TCP as they are "
              "(RTU over TCP, not Modbus TCP with its MBAP header). Over TCP a pause of 100 ms, not 30, "
              "ends a frame, as the network and the server pass bytes on in batches; a dropped connection "
-             "is a port lost.", "path"},
-    {"baud", "Line speed: 1200, 2400, 4800, 9600 or 19200 (default 9600; find without it asks at each, doctor asks at every speed, this one first). "
+             "is a port lost. Default: $MORVANE_PORT.", "path"},
+    {{"b", "baud"}, "Line speed: 1200, 2400, 4800, 9600 or 19200 (default $MORVANE_BAUD, else 9600; find without it asks at each, "
+                    "that one first; doctor asks at every speed, this one first). "
              "Over TCP it is sent nowhere and only times the frames: the line's speed is set on the server.", "rate"},
-    {"timeout", "Milliseconds the module has to start answering once the request has left the line, "
+    {{"t", "timeout"}, "Milliseconds the module has to start answering once the request has left the line, "
                 "1 to 600000 (default 500; 30 for a scan, where a module slower than that may be missed). A reply that has begun is given its time on the wire at the line's "
                 "speed and 3.5 characters of silence. After a request with no answer in time the line must "
                 "stay silent this long once more, a late answer thrown away, before the next request.", "ms"},
@@ -19,7 +20,8 @@ const QList<QCommandLineOption> lineOptions = {
     {"verbose", "Print every frame sent and taken on standard error, in the window's log form."},
     {"local-echo", "The adapter brings back each request before the reply (two-wire RS-485 without echo "
                    "suppression; doctor tells): take that echo off the line first. An echo that differs "
-                   "from the request sent is a damaged line, and that try gets no answer."},
+                   "from the request sent is a damaged line, and that try gets no answer. Default: on when "
+                   "$MORVANE_LOCAL_ECHO is 1."},
 };
 
 QList<QCommandLineOption> withLine(const QList<QCommandLineOption> &own)
@@ -36,9 +38,9 @@ QList<QCommandLineOption> doctorOptions()
         if (name == "port" || name == "baud" || name == "verbose")
             options << option;
     }
-    QCommandLineOption address("address", "The module's address, 1-247, asked by turns with address 0, which every "
-                                          "module answers (several at once: a collision); without it, address 0 "
-                                          "alone.", "n");
+    QCommandLineOption address({"a", "address"}, "The module's address, 1-247, asked by turns with address 0, which "
+                                                  "every module answers (several at once: a collision); without it, "
+                                                  "address 0 alone.", "n");
     address.setDefaultValue("0");   // may be left out
     return options + QList<QCommandLineOption>{
         address,
@@ -52,9 +54,10 @@ QList<QCommandLineOption> doctorOptions()
 // address 0.
 QList<QCommandLineOption> settingOptions()
 {
-    QCommandLineOption address("address", "The module's address now, 1-247: the write goes to that module alone, "
-                                          "so the others on the line are untouched. Without it, through address "
-                                          "0, which every module answers: one module alone on the line.", "n");
+    QCommandLineOption address({"a", "address"},
+                               "The module's address now, 1-247: the write goes to that module alone, so the others "
+                               "on the line are untouched. Without it, through address 0, which every module "
+                               "answers: one module alone on the line.", "n");
     address.setDefaultValue("0");   // may be left out
     return withLine({address});
 }
@@ -63,9 +66,15 @@ QList<QCommandLineOption> settingOptions()
 
 CommandHelp HelpTexts::ports()
 {
-    return {"List the serial ports the system knows, without opening them.",
+    return {"List the serial ports the system knows, without opening them: each path, its name under "
+            "/dev/serial/by-id (the same whichever USB socket the adapter is in), and where the system knows "
+            "them the description, manufacturer, USB vendor and product ids, serial number and driver, "
+            "which tell two adapters apart.",
             {{"probe", "Also open each port to tell whether it is free now. Opening a port raises its DTR and RTS "
-                       "lines, which resets some boards and can key an RS-485 driver."}},
+                       "lines, which resets some boards and can key an RS-485 driver."},
+             {"format", "text, or json: one object a line, with path, by_id, description, manufacturer, "
+                        "vendor_id, product_id (four hex digits), serial_number, driver and state (with --probe), "
+                        "null where the system says nothing.", "format"}},
     };
 }
 
@@ -85,17 +94,19 @@ CommandHelp HelpTexts::read()
             "--watch: each round asks every module in address order, one row each, and a module that "
             "misses goes on to the next.",
             withLine({
-                {"address", "The modules: one address, 1-247, or a list such as 1,3,5-9; all-found for those a "
+                {{"a", "address"}, "The modules: one address, 1-247, or a list such as 1,3,5-9; all-found for those a "
                             "scan at --baud finds first; or a file: what find --scan --format csv or json printed, or "
                             "one address a line.", "list"},
                 {"watch", "Read again every this many seconds, more than 0 and at most 86400, until interrupted or "
-                          "--count readings. A reading that overruns its slot skips the slots it took. When the port "
+                          "--count rounds. A round that overruns its slot skips the slots it took. When the port "
                           "fails, rows say \"port lost: REASON\" and it is opened again every 2 s until it is back.", "seconds"},
-                {"count", "Stop after this many readings, 1 to 2147483647.", "n"},
+                {"count", "Stop after this many rounds, 1 to 2147483647 (default 1, or no end with --watch); each "
+                          "round asks every module at --address once, so 2 rounds of 8 modules are 16 rows.", "n"},
                 {"format", "text, csv, json (one object a line) or influx (InfluxDB line protocol: measurement "
                            "morvane, tag address, nanoseconds; a miss goes to standard error only); default text. "
-                           "Rows carry the address and the time their request went out, to the millisecond; text "
-                           "rows of several modules begin \"address N: \".", "format"},
+                           "CSV, JSON and InfluxDB rows carry the address and the time their request went out, to "
+                           "the millisecond; text rows carry that time under --watch, and begin \"address N: \" "
+                           "for several modules.", "format"},
             }),
     };
 }
@@ -157,6 +168,16 @@ QString HelpTexts::overview()
            "the logs it reads. morvane-cli COMMAND --help shows one command.\n";
 }
 
+QString HelpTexts::environment()
+{
+    return "\nEnvironment:\n"
+           "  MORVANE_PORT        the --port of every command on a line that is not given one\n"
+           "  MORVANE_BAUD        the --baud of those commands; find asks at it first\n"
+           "  MORVANE_LOCAL_ECHO  1: --local-echo for every command that takes it; 0: none\n"
+           "  An option given overrides them; a value they cannot take is a usage error\n"
+           "  (2). doctor prints the export line that fits the line it examined.";
+}
+
 QString HelpTexts::exitStatus()
 {
     return "\nExit status:\n"
@@ -167,6 +188,9 @@ QString HelpTexts::exitStatus()
            "       no readable row; doctor: no module answered, or it only refused\n"
            "  2    usage error; nothing went on the line\n"
            "  3    the port cannot be opened (with the system's reason), or it failed\n"
-           "  4    standard output, or plot's file, cannot be written (with the reason)\n"
+           "  4    standard output, or plot's file, cannot be written (with the reason);\n"
+           "       a pipe closed by its reader (read --watch 1 | head -2) ends the\n"
+           "       program quietly instead, by SIGPIPE as any filter (status 141 in a\n"
+           "       shell), unless SIGPIPE is ignored\n"
            "  130  ended by SIGINT (Ctrl-C); 143 ended by SIGTERM";
 }

@@ -25,7 +25,8 @@ CommandHelp plot();
 CommandHelp doctor();
 
 QString overview();     // what comes before the commands
-QString exitStatus();   // what comes last
+QString exitStatus();   // what comes after the options
+QString environment();  // the variables that give defaults, last
 
 } // namespace HelpTexts
 

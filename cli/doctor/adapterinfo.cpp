@@ -1,5 +1,6 @@
 #include "adapterinfo.h"
 
+#include "portinventory.h"
 #include "portname.h"
 #include "shellwords.h"
 
@@ -53,7 +54,7 @@ Finding AdapterInfo::describe(const QString &port)
     const QString tty = ttyName(port);
     const QString root = sysfsRoot();
     const QString timerPath = root + "/bus/usb-serial/devices/" + tty + "/latency_timer";
-    const QString driver = QFileInfo(QFileInfo(root + "/class/tty/" + tty + "/device/driver").symLinkTarget()).fileName();
+    const QString driver = PortInventory::driver(tty);
     const QString latency = firstLine(timerPath);
     if (driver.isEmpty() && latency.isEmpty() && QFileInfo(port).canonicalFilePath().startsWith("/dev/pts/")) {
         finding.seen = port + " is a pseudo-terminal: adapter settings and the latency timer do not apply.";

@@ -543,6 +543,16 @@ QString Diagnosis::cause() const
     return "nothing answers at any speed: check the module's power and the A/B wiring";
 }
 
+// The settings that worked, as the defaults every command takes from the
+// environment; over TCP the speed only when it was given.
+QString Diagnosis::exportLine() const
+{
+    QString line = "export MORVANE_PORT=" + ShellWords::quoted(m_options.port);
+    if (!m_options.tcp || m_options.baudGiven)
+        line += QString(" MORVANE_BAUD=%1").arg(m_baud);
+    return line + QString(" MORVANE_LOCAL_ECHO=%1").arg(echo() ? 1 : 0);
+}
+
 QString Diagnosis::lastLine() const
 {
     if (verified())
@@ -559,6 +569,8 @@ QString Diagnosis::text() const
         for (const QString &line : f.todo.split('\n', Qt::SkipEmptyParts))
             lines << indent + "→ " + line;
     }
+    if (verified())
+        lines << "  " + QString("environment").leftJustified(TopicWidth) + "Instead of these options on every command: " + exportLine();
     lines << lastLine();
     return lines.join('\n');
 }

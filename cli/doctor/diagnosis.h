@@ -39,6 +39,7 @@ public:
 
     QList<Finding> findings() const { return m_findings; }
     QString lastLine() const;
+    QString exportLine() const;   // export MORVANE_PORT=… for the settings that worked
     QString text() const;
     QJsonObject json() const;
 
