@@ -4,6 +4,7 @@
 
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QUdpSocket>
 #include <QtTest>
 
 #include <csignal>
@@ -79,7 +80,8 @@ private slots:
                           {"read --address 3 --watch 0.2 --count 2", 0,
                            "^(\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\S*  temperature -12.3 °C, humidity 87.6 %RH, dew point -13.9 °C\n){2}$"},
                           {"read --address 3 --format json", 0, "^\\{.*\"temperature\":-12.3.*\"time\":\"[^\"]+\\.\\d{3}"},
-                          {"read --address 4 --timeout 100", 1, "^address 4: no answer\nmorvane-cli: no reading from address 4\n$"}};
+                          {"read --address 4 --timeout 100", 1, "^address 4: no answer\nmorvane-cli: no reading from address 4; to see why: "
+                                                              "morvane-cli doctor --port /dev/pts/\\d+ --address 4\n$"}};
         QTest::newRow("large values") << "--temperature 3276.7 --humidity 6553.5 --dew-point -3276.8"
             << QList<Run>{{"read --address 1", 0, "temperature 3276.7 °C, humidity 6553.5 %RH, dew point -3276.8 °C"}};
         QTest::newRow("set-address, echo from its own address") << "--address 5 --echo-address own"
@@ -90,7 +92,7 @@ private slots:
         QTest::newRow("a stray byte before every reply") << "--noise 1 --address 3"
             << QList<Run>{{"read --address 3 --format csv --watch 0.05 --count 5 --retries 0", 0, "^time.*\n(.*,ok\n){5}$"}};
         QTest::newRow("late answers are nobody's") << "--address 7 --delay-ms 300"
-            << QList<Run>{{"find --timeout 250 --retries 0", 1, "^morvane-cli: no module answered at 9600, 19200, 4800, 2400, 1200 bit/s\n$"}};
+            << QList<Run>{{"find --timeout 250 --retries 0", 1, "^morvane-cli: no module answered at 9600, 19200, 4800, 2400, 1200 bit/s; to see why: morvane-cli doctor --port \\S+\n$"}};
         // Nothing goes on the line for a value the module cannot take, nor for help.
         QTest::newRow("refused before sending") << "--address 5 --verbose"
             << QList<Run>{{"set-address 0", 2, "address is 1 to 247, not 0\n"},
@@ -115,7 +117,7 @@ private slots:
         QTest::newRow("a bus, one module silent") << "--address 2,5,9"
             << QList<Run>{{"read --address 2-5 --format csv --timeout 50 --retries 0", 1,
                            "^time,.*\n\\S+,2,23.5,45.0,10.9,ok\n\\S+,3,,,,no answer\n\\S+,4,,,,no answer\n\\S+,5,23.7,45.5,11.2,ok\n"
-                           "morvane-cli: no reading from address 3, 4\n$"},
+                           "morvane-cli: no reading from address 3, 4; to see why: morvane-cli doctor --port \\S+ --address 3\n$"},
                           {"read --address 9,2 --format influx --count 2 --watch 0.1", 0,
                            "^(morvane,address=2 temperature=23.5,humidity=45.0,dew_point=10.9 \\d{19}\n"
                            "morvane,address=9 temperature=23.9,humidity=46.0,dew_point=11.6 \\d{19}\n){2}$"}};
@@ -215,12 +217,12 @@ private slots:
         QTest::addColumn<QString>("arguments");
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("pattern");
-        const QString works = "Works now: morvane-cli read --port \\S+ --baud %1 --address 7 --timeout \\d+%2\n$";
+        const QString works = "Works now, 5 runs of 5: morvane-cli read --port \\S+ --baud %1 --address 7 --timeout \\d+%2\n$";
         QTest::newRow("clean line") << "--address 7" << "" << 0
             << "^(  [^!][^\n]*\n)+" + works.arg(9600).arg("");
         QTest::newRow("collision") << "--address 1-3" << "" << 1
             << "\n! several modules .*more than one module answers address 0.\n(?!.*! speed).*"
-               "Most likely cause: more than one module answers address 0; use morvane-cli find --scan\n$";
+               "Most likely cause: more than one module answers address 0; use morvane-cli find --scan --port \\S+\n$";
         QTest::newRow("slow turnaround") << "--address 7 --baud 2400 --turnaround-ms 520 --wire-time" << "--baud 2400" << 0
             << "\n! timing .*median 5[1-4]\\d ms.*\n.*default timeout of 500 ms: give --timeout \\d+.*" + works.arg(2400).arg("");
     }
@@ -235,6 +237,45 @@ private slots:
         QVERIFY(cli.waitForFinished(40000));
         const QString out = QString::fromUtf8(cli.readAll());
         QTEST(cli.exitCode(), "exitCode");
+        QFETCH(QString, pattern);
+        QVERIFY2(QRegularExpression(pattern, QRegularExpression::DotMatchesEverythingOption).match(out).hasMatch(), qPrintable(out));
+    }
+
+    // doctor behind a fake device server on 127.0.0.1 that answers every
+    // request to address 7 the same way: in Modbus TCP, or with a refusal.
+    void doctorBehindFakeServer_data()
+    {
+        QTest::addColumn<bool>("mbap");
+        QTest::addColumn<QString>("pattern");
+        QTest::newRow("a Modbus TCP gateway") << true
+            << "\n! Modbus TCP +What came back \\(07 03 00 00 00 03 05 ad 01\\) begins with a Modbus TCP header: .*\n"
+               "Most likely cause: the server speaks Modbus TCP \\(MBAP\\), not RTU over TCP";
+        QTest::newRow("a refusing module") << false
+            << "\n! refused +Through the server, the device at address 7 refused the measurement read \\(registers 0x0000 to "
+               "0x0002\\) \\d+ times: exception 02, illegal data address: .*\nMost likely cause: the device at address 7 refused";
+    }
+
+    void doctorBehindFakeServer()
+    {
+        QFETCH(bool, mbap);
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost));
+        connect(&server, &QTcpServer::newConnection, [&] {
+            QTcpSocket *module = server.nextPendingConnection();
+            connect(module, &QTcpSocket::readyRead, module, [module, mbap] {
+                for (QByteArray request; (request = module->read(8)).size() == 8 && request.at(0) == 7;) {
+                    const char function = char(request.at(1) | 0x80);
+                    module->write(mbap ? request.left(2) + fromHex("00000003") + request.at(6) + char(request.at(7) | 0x80) + '\x01'
+                                       : withCrc(QByteArray{"\x07"} + function + '\x02'));
+                }
+            });
+        });
+        QProcess cli;
+        cli.setProcessChannelMode(QProcess::MergedChannels);
+        startCli(cli, "doctor --address 7", QString("tcp://127.0.0.1:%1").arg(server.serverPort()));
+        QTRY_VERIFY_WITH_TIMEOUT(cli.state() == QProcess::NotRunning, 40000);
+        const QString out = QString::fromUtf8(cli.readAll());
+        QVERIFY2(cli.exitCode() == 1, qPrintable(out));
         QFETCH(QString, pattern);
         QVERIFY2(QRegularExpression(pattern, QRegularExpression::DotMatchesEverythingOption).match(out).hasMatch(), qPrintable(out));
     }
@@ -267,6 +308,31 @@ private slots:
         QCOMPARE(cli.exitCode(), 128 + signal);
         const QByteArray out = cli.readAllStandardOutput();
         QVERIFY2(out.count('\n') >= requests - 1 && (out.isEmpty() || out.endsWith('\n')), out.constData());
+    }
+
+    // A name whose lookup stalls, behind a name server that never answers
+    // (put in place for the CLI alone, in a mount namespace): Ctrl-C ends
+    // the wait at once, where the resolver would hold it for seconds.
+    void lookupEndsOnSignal()
+    {
+        QUdpSocket nameServer;
+        if (!nameServer.bind(QHostAddress("127.0.0.2"), 53))
+            QSKIP("no name server can listen on 127.0.0.2:53 here");
+        QTemporaryFile resolver;
+        QVERIFY(resolver.open() && resolver.write("nameserver 127.0.0.2\n") > 0 && resolver.flush());
+        QProcess cli;
+        cli.start("unshare", {"-m", "sh", "-c", "mount --bind \"$0\" /etc/resolv.conf && exec \"$1\" read --address 7 "
+                  "--port tcp://module.stalls.test:502", resolver.fileName(), MORVANE_CLI});
+        QTRY_VERIFY_WITH_TIMEOUT(nameServer.hasPendingDatagrams() || cli.state() == QProcess::NotRunning, 20000);
+        if (!nameServer.hasPendingDatagrams())
+            QSKIP(qPrintable("no mount namespace for the test's name server: " + cli.readAllStandardError()));
+        QElapsedTimer sinceSignal;
+        sinceSignal.start();
+        ::kill(pid_t(cli.processId()), SIGINT);
+        QVERIFY(cli.waitForFinished(20000));
+        QCOMPARE(cli.exitCode(), 130);
+        // 200 ms on an idle machine; the resolver alone would take 5 s.
+        QVERIFY2(sinceSignal.elapsed() < 1000, qPrintable(QString::number(sinceSignal.elapsed())));
     }
 
     // A closed pipe ends it quietly by SIGPIPE, as any filter; with SIGPIPE

@@ -2,82 +2,24 @@
 // on a virtual clock: frames in at given times, verdicts out.
 #include "addresslist.h"
 #include "adapterinfo.h"
-#include "byteline.h"
 #include "commands.h"
 #include "console.h"
+#include "lineopener.h"
 #include "linetime.h"
 #include "modbusframe.h"
+#include "portname.h"
+#include "scriptedline.h"
 
+#include <QSerialPort>
 #include <QtTest>
 
 #include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
 
 using Status = ModbusMaster::Status;
 
-// Bytes, an interrupt or a port failure, this long after the n-th request.
-struct Arrival
-{
-    enum Kind { Bytes, Interrupt, Failure };
-    int request;
-    double afterMs;
-    QByteArray bytes;
-    Kind kind = Bytes;
-};
-Q_DECLARE_METATYPE(QList<Arrival>)
 Q_DECLARE_METATYPE(ModbusMaster::Status)
-
-class ScriptedLine : public ByteLine
-{
-public:
-    explicit ScriptedLine(const QList<Arrival> &script) : m_script(script) {}
-
-    QList<qint64> writtenAt;
-
-    bool write(const QByteArray &) override
-    {
-        for (const Arrival &a : m_script) {
-            if (a.request == writtenAt.size())
-                m_due.insert(m_clock + qint64(std::ceil(a.afterMs)), a);
-        }
-        writtenAt << m_clock;
-        return m_state != Failed;
-    }
-    Wait read(int ms, QByteArray *bytes) override
-    {
-        if (m_state != Bytes || m_due.isEmpty() || m_due.firstKey() > m_clock + ms) {
-            m_clock += ms;   // once interrupted or failed, every wait says so at its end
-            return m_state == Bytes ? Quiet : m_state;
-        }
-        m_clock = qMax(m_clock, m_due.firstKey());
-        const Arrival next = m_due.first();
-        m_due.erase(m_due.begin());
-        m_state = next.kind == Arrival::Interrupt ? Interrupted : next.kind == Arrival::Failure ? Failed : Bytes;
-        *bytes = next.bytes;
-        return m_state;
-    }
-    bool setBaudRate(int baud) override { m_baud = baud; return true; }
-    int baudRate() const override { return m_baud; }
-    bool reopen() override { return false; }
-    QString errorString() const override { return "unplugged"; }
-    qint64 now() const override { return m_clock; }
-
-private:
-    QList<Arrival> m_script;
-    QMultiMap<qint64, Arrival> m_due;
-    qint64 m_clock = 0;
-    int m_baud = 9600;
-    Wait m_state = Bytes;
-};
-
-// A stream in memory standing in for standard output or error.
-struct Captured
-{
-    char *data = nullptr;
-    size_t size = 0;
-    FILE *file = open_memstream(&data, &size);
-    ~Captured() { fclose(file); free(data); }
-    QString text() { fflush(file); return QString::fromUtf8(data, int(size)); }
-};
 
 static QByteArray frame(const char *hex) { return ModbusFrame::withCrc(QByteArray::fromHex(hex)); }
 static QByteArray addressReply(int from, int value) { return frame(QString::asprintf("%02x0302%04x", from, value).toLatin1()); }
@@ -148,6 +90,7 @@ private slots:
     void timing_data()
     {
         QTest::addColumn<int>("baud");
+        QTest::addColumn<int>("floorMs");   // 100: a device server's line
         QTest::addColumn<int>("timeoutMs");
         QTest::addColumn<int>("retries");
         QTest::addColumn<int>("exchanges");
@@ -155,32 +98,38 @@ private slots:
         QTest::addColumn<Status>("status");
         QTest::addColumn<QVector<quint16>>("values");
         QTest::addColumn<int>("endsAt");
-        QTest::newRow("late answer thrown away, the next taken") << 9600 << 500 << 0 << 2
+        QTest::newRow("late answer thrown away, the next taken") << 9600 << 30 << 500 << 0 << 2
             << QList<Arrival>{{0, 700, answer}, {1, 10, other}} << ModbusMaster::Ok << QVector<quint16>{200, 600, 50} << -1;
-        QTest::newRow("retry after a damaged reply") << 9600 << 500 << 1 << 1
+        QTest::newRow("retry after a damaged reply") << 9600 << 30 << 500 << 1 << 1
             << QList<Arrival>{{0, 10, answer.left(10) + 'x'}, {1, 10, answer}} << ModbusMaster::Ok << answerValues << -1;
         // The request takes 74 ms on the wire, then the module has 100 ms to begin.
-        QTest::newRow("reply begun just before the timeout, 1200 bit/s") << 1200 << 100 << 0 << 1
+        QTest::newRow("reply begun just before the timeout, 1200 bit/s") << 1200 << 30 << 100 << 0 << 1
             << dribbled(172, answer, 1200) << ModbusMaster::Ok << answerValues << -1;
-        QTest::newRow("reply begun just after it") << 1200 << 100 << 0 << 1 << dribbled(176, answer, 1200)
+        QTest::newRow("reply begun just after it") << 1200 << 30 << 100 << 0 << 1 << dribbled(176, answer, 1200)
                                                    << ModbusMaster::NoAnswer << QVector<quint16>{} << 174;
-        QTest::newRow("interrupt in the wait") << 9600 << 5000 << 2 << 1 << QList<Arrival>{{0, 300, {}, Arrival::Interrupt}}
+        QTest::newRow("interrupt in the wait") << 9600 << 30 << 5000 << 2 << 1 << QList<Arrival>{{0, 300, {}, Arrival::Interrupt}}
                                                << ModbusMaster::Interrupted << QVector<quint16>{} << 300;
-        QTest::newRow("interrupt in the drain") << 9600 << 1000 << 2 << 1 << QList<Arrival>{{0, 1500, {}, Arrival::Interrupt}}
+        QTest::newRow("interrupt in the drain") << 9600 << 30 << 1000 << 2 << 1 << QList<Arrival>{{0, 1500, {}, Arrival::Interrupt}}
                                                 << ModbusMaster::Interrupted << QVector<quint16>{} << 1500;
-        QTest::newRow("port fails in the wait") << 9600 << 5000 << 2 << 1 << QList<Arrival>{{0, 50, {}, Arrival::Failure}}
+        QTest::newRow("port fails in the wait") << 9600 << 30 << 5000 << 2 << 1 << QList<Arrival>{{0, 50, {}, Arrival::Failure}}
                                                 << ModbusMaster::PortLost << QVector<quint16>{} << 50;
+        QList<Arrival> pieces;
+        for (int i = 0; i < answer.size(); ++i)
+            pieces << Arrival{0, 20.0 + 45 * i, answer.mid(i, 1)};
+        QTest::newRow("over TCP, a byte every 45 ms") << 9600 << 100 << 100 << 0 << 1 << pieces << ModbusMaster::Ok << answerValues << -1;
     }
 
     void timing()
     {
         QFETCH(int, baud);
+        QFETCH(int, floorMs);
         QFETCH(int, timeoutMs);
         QFETCH(int, retries);
         QFETCH(int, exchanges);
         QFETCH(QList<Arrival>, script);
         ScriptedLine line(script);
         line.setBaudRate(baud);
+        line.floorMs = floorMs;
         ModbusMaster master(line);
         const ModbusMaster::Asking asking{timeoutMs, retries, false};
         ModbusMaster::Outcome outcome;
@@ -193,7 +142,8 @@ private slots:
     }
 
     // A command against the line, timeout 100 ms and no retries: its exit
-    // code, its standard output, and a piece of its standard error.
+    // code, its standard output, and a piece of its standard error. The
+    // command may name its --port.
     void commands_data()
     {
         QTest::addColumn<QString>("command");
@@ -219,10 +169,25 @@ private slots:
             << "did not echo the write, but answers at 19200 bit/s";
         QTest::newRow("set-baud, echo lost, gone") << "set-baud" << 19200 << QList<Arrival>{at5} << 1 << ""
             << "did not echo the write and does not answer at 19200 bit/s; it was last seen as address 5 at "
-               "9600 bit/s (morvane-cli find looks at every speed)";
-        QTest::newRow("find, replies collide") << "find" << 0
-            << QList<Arrival>{{0, 5, QByteArray(addressReply(3, 3)).replace(4, 1, "\x01")}} << 1 << ""
-            << "several modules answered address 0 at once at 9600 bit/s";
+               "9600 bit/s (morvane-cli find --port '' looks at every speed)";
+        const QByteArray collided = QByteArray(addressReply(3, 3)).replace(4, 1, "\x01");
+        QTest::newRow("find, replies collide") << "find --port /dev/ttyUSB0" << 0 << QList<Arrival>{{0, 5, collided}} << 1 << ""
+            << "several modules answered address 0 at once at 9600 bit/s: their replies collided. "
+               "morvane-cli find --scan --port /dev/ttyUSB0 --baud 9600 asks each address in turn\n";
+        QList<Arrival> echoes;
+        for (int i = 0; i < ModbusFrame::searchOrder().size(); ++i)
+            echoes << Arrival{i, 1, ModbusFrame::addressRequest()};
+        QTest::newRow("find, only the echo") << "find --port /dev/my adapter" << 0 << echoes << 1 << ""
+            << "no module answered at 9600, 19200, 4800, 2400, 1200 bit/s, only the request's own bytes came back (the adapter "
+               "echoes what it sends: --local-echo takes that off); to see why: morvane-cli doctor --port '/dev/my adapter'\n";
+        QTest::newRow("set-address, replies collide") << "set-address" << 12 << QList<Arrival>{{0, 5, collided}} << 1 << ""
+            << "several modules answered address 0 at once at 9600 bit/s: their replies collided. Through address 0 a module "
+               "is changed only when it is alone on the line: give --address and its address to change one where it sits";
+        QTest::newRow("set-baud over TCP") << "set-baud --port tcp://127.0.0.1:5020" << 19200
+            << QList<Arrival>{at5, {1, 5, ModbusFrame::baudWrite(5)}} << 1 << ""
+            << "the module echoed the write for 19200 bit/s, but nothing answers through the server now: the server's serial "
+               "speed must be changed to 19200 bit/s too (set-baud changes only the module's); then morvane-cli read --port "
+               "tcp://127.0.0.1:5020 --address 5 checks it\n";
         QTest::newRow("read, port lost") << "read" << 0 << QList<Arrival>{{0, 5, {}, Arrival::Failure}} << 3
                                          << "address 7: port lost: unplugged\n" << "";
     }
@@ -231,10 +196,12 @@ private slots:
     {
         QFETCH(QString, command);
         QFETCH(QList<Arrival>, script);
+        Settings settings;
+        settings.port = command.section(" --port ", 1);
+        command = command.section(' ', 0, 0);
         const QMap<QString, int (Commands::*)(const Settings &)> run = {
             {"find", &Commands::find}, {"read", &Commands::read},
             {"set-address", &Commands::setAddress}, {"set-baud", &Commands::setBaud}};
-        Settings settings;
         QFETCH(int, value);
         settings.value = value;
         settings.addresses = {7};
@@ -261,11 +228,11 @@ private slots:
         const QString round = "address 3: temperature 21.5 °C, humidity 40.0 %RH, dew point 7.3 °C\n"
                               "address 4: no answer\naddress 5: illegal data address\n";
         QTest::newRow("text") << int(Settings::Text) << "^" + QRegularExpression::escape(round + round) + "$"
-                              << "^morvane-cli: no reading from address 4, 5\n$";
+                              << "^morvane-cli: no reading from address 4, 5; to see why: morvane-cli doctor --port '' --address 4\n$";
         const QString influx = "morvane,address=3 temperature=21.5,humidity=40.0,dew_point=7.3 \\d{19}\n";
         QTest::newRow("influx") << int(Settings::Influx) << "^(" + influx + "){2}$"
                                 << "^(morvane-cli: address 4: no answer\nmorvane-cli: address 5: illegal data address\n){2}"
-                                   "morvane-cli: no reading from address 4, 5\n$";
+                                   "morvane-cli: no reading from address 4, 5; to see why: .*\n$";
     }
 
     void bus()
@@ -365,6 +332,40 @@ private slots:
         const QString got = QString(finding.seen + '\n' + finding.todo).replace(root.path(), "ROOT");
         QFETCH(QString, pattern);
         QVERIFY2(QRegularExpression(pattern).match(got).hasMatch(), qPrintable(got));
+    }
+
+    // Why a port cannot be opened, and what to do. "held": a pseudo-terminal
+    // this test holds open as a serial port, as another program would.
+    void opening_data()
+    {
+        QTest::addColumn<QString>("port");
+        QTest::addColumn<QString>("error");
+        QTest::addColumn<QString>("hint");
+        const QString ports = "morvane-cli ports lists the serial ports the system knows.";
+        QTest::newRow("/dev/null") << "/dev/null" << "it is a device but not a serial port (Inappropriate ioctl for device)" << ports;
+        QTest::newRow("a file") << QCoreApplication::applicationFilePath() << "it is a file, not a serial port" << ports;
+        QTest::newRow("held") << "held" << QString("it is in use by another program (process %1, tst_master)").arg(getpid())
+                              << "Stop that program, or wait until it has let go of the port.";
+    }
+
+    void opening()
+    {
+        QFETCH(QString, port);
+        const int master = posix_openpt(O_RDWR | O_NOCTTY);
+        QVERIFY(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0);
+        QSerialPort holder(ptsname(master));
+        if (port == "held") {
+            QVERIFY(holder.open(QIODevice::ReadWrite));
+            port = ptsname(master);
+        }
+        PortName name;
+        QVERIFY(PortName::parse(port, &name).isEmpty());
+        const LineOpener::Opened opened = LineOpener::open(name, 9600);
+        holder.close();
+        ::close(master);
+        QVERIFY(!opened.line);
+        QTEST(opened.error, "error");
+        QTEST(opened.hint, "hint");
     }
 
     // After an outage of six seconds the readings keep to their slots: no

@@ -8,6 +8,7 @@
 #include "portinventory.h"
 #include "readingrow.h"
 #include "rowfields.h"
+#include "shellwords.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -84,6 +85,7 @@ int Commands::find(const Settings &settings)
     ModbusMaster::Asking once = asking(settings);
     once.retries = 0;
     int collidedAt = 0;
+    bool echoed = false;
     for (int pass = 0; pass < passes; ++pass) {
         for (int baud : speeds) {
             if (collidedAt && baud != collidedAt)
@@ -94,12 +96,13 @@ int Commands::find(const Settings &settings)
             m_console.progress(asked(0, passes > 1 ? QString(", pass %1 of %2").arg(pass + 1).arg(passes) : QString()));
             const Outcome read = m_master->exchange(addressRequest(), once);
             if (read.status == ModbusMaster::NoAnswer) {
+                echoed = echoed || read.echoed;
                 if (read.garbled)
                     collidedAt = baud;
                 continue;
             }
             if (read.status != ModbusMaster::Ok)
-                return end(read);
+                return end(settings, read);
             const int address = read.reply.addressRegister();
             if (!isAddress(address))
                 return fail(impossible(address));
@@ -107,11 +110,10 @@ int Commands::find(const Settings &settings)
         }
     }
     if (collidedAt) {
-        return fail(QString("several modules answered address 0 at once %1: their replies collided. "
-                            "morvane-cli find --scan --baud %2 asks each address in turn")
-                        .arg(speedText(settings, collidedAt)).arg(collidedAt));
+        const QStringList scan{"find", "--scan", "--port", settings.port, "--baud", QString::number(collidedAt)};
+        return fail(collision(settings, collidedAt) + ' ' + ShellWords::command(scan) + " asks each address in turn");
     }
-    return fail("no module answered at " + speedList(speeds));
+    return fail(noAnswer(settings, speeds, echoed));
 }
 
 int Commands::scan(const Settings &settings, const QList<int> &speeds)
@@ -127,7 +129,7 @@ int Commands::scan(const Settings &settings, const QList<int> &speeds)
         if (code != Done)
             return code;
     }
-    return found ? Done : fail("no module answered at " + speedList(speeds));
+    return found ? Done : fail(noAnswer(settings, speeds, false));
 }
 
 // Asks the measurement of every address at this speed, once each; found
@@ -145,7 +147,7 @@ int Commands::scanAt(int baud, const ModbusMaster::Asking &how, const std::funct
             continue;
         m_console.progress(QString());
         if (isStop(read.status))
-            return end(read);
+            return stopped(read.status);
         const int code = found(address, read);
         if (code != Done)
             return code;
@@ -165,7 +167,7 @@ int Commands::read(const Settings &settings)
         if (code != Done)
             return code;
         if (addresses.isEmpty())
-            return fail("no module answered at " + speedList({settings.baud}));
+            return fail(noAnswer(settings, {settings.baud}, false));
     }
     if (settings.format == Settings::Csv && print(ReadingRow::CsvHeader) != Done)
         return OutputError;
@@ -203,7 +205,7 @@ int Commands::read(const Settings &settings)
     QStringList numbers;
     for (int address : silent)
         numbers << QString::number(address);
-    return fail(QString("no reading from address %1").arg(numbers.join(", ")));
+    return fail(QString("no reading from address %1; to see why: %2").arg(numbers.join(", "), doctorCommand(settings, silent.first())));
 }
 
 int Commands::setAddress(const Settings &settings)
@@ -220,15 +222,15 @@ int Commands::setAddress(const Settings &settings)
     }
     const Outcome written = m_master->exchange(addressWrite(quint16(settings.value), to), asking(settings), old);
     if (written.status != ModbusMaster::Ok && written.status != ModbusMaster::NoAnswer)
-        return end(written);
+        return end(settings, written);
     // A write whose echo was lost may still have been taken: the read-back tells.
     const Outcome back = m_master->exchange(addressRequest(to ? quint8(settings.value) : to), asking(settings));
     if (isStop(back.status))
-        return end(back);
+        return stopped(back.status);
     const bool echoed = written.status == ModbusMaster::Ok;
     const QString unechoed = echoed ? QString() : "the module did not echo the write; ";
     if (back.status != ModbusMaster::Ok)
-        return fail(unechoed + (to ? QString("at its new address %1: ").arg(settings.value) : QString()) + failure(back));
+        return fail(unechoed + (to ? QString("at its new address %1: ").arg(settings.value) : QString()) + failure(settings, back));
     const int now = back.reply.addressRegister();
     if (now != settings.value)
         return fail(unechoed + QString("the module reads back address %1").arg(now));
@@ -244,7 +246,7 @@ int Commands::addressFree(const Settings &settings)
     m_console.progress(asked(settings.value, ", which must be free"));
     const Outcome taken = m_master->exchange(addressRequest(quint8(settings.value)), asking(settings));
     if (isStop(taken.status))
-        return end(taken);
+        return end(settings, taken);
     if (taken.status == ModbusMaster::NoAnswer && !taken.garbled)
         return Done;
     QString what = "bytes came in time but no clean reply";
@@ -252,9 +254,9 @@ int Commands::addressFree(const Settings &settings)
         what = QString("a module answers there, its address register reading %1").arg(taken.reply.addressRegister());
     else if (taken.status == ModbusMaster::Refused)
         what = "a module answers there and refused the read: " + exceptionName(taken.reply.exceptionCode);
-    return fail(QString("address %1 is taken at %2 bit/s: %3. Nothing was written; morvane-cli find --scan "
-                        "lists the addresses in use")
-                    .arg(settings.value).arg(m_master->baudRate()).arg(what));
+    return fail(QString("address %1 is taken at %2 bit/s: %3. Nothing was written; %4 lists the addresses in use")
+                    .arg(settings.value).arg(m_master->baudRate()).arg(what)
+                    .arg(ShellWords::command({"find", "--scan", "--port", settings.port})));
 }
 
 int Commands::setBaud(const Settings &settings)
@@ -266,7 +268,7 @@ int Commands::setBaud(const Settings &settings)
         return code;
     const Outcome written = m_master->exchange(baudWrite(quint16(codeForBaud(settings.value)), to), asking(settings), address);
     if (written.status != ModbusMaster::Ok && written.status != ModbusMaster::NoAnswer)
-        return end(written);
+        return end(settings, written);
     // With its echo lost or damaged the module may have switched all the
     // same: it is looked for at the new speed either way.
     ModbusMaster::Status status = m_master->waitUntil(m_master->now() + SpeedChangeMs);
@@ -276,7 +278,7 @@ int Commands::setBaud(const Settings &settings)
         return stopped(status);
     const Outcome back = m_master->exchange(addressRequest(to), asking(settings));
     if (isStop(back.status))
-        return end(back);
+        return stopped(back.status);
     const bool echoed = written.status == ModbusMaster::Ok;
     if (back.status == ModbusMaster::Ok && back.reply.addressRegister() == address) {
         if (!echoed)
@@ -289,13 +291,32 @@ int Commands::setBaud(const Settings &settings)
                                .arg(address).arg(settings.value).arg(old).arg(settings.port));
         return code;
     }
+    if (settings.tcp())
+        return fail(notThroughServer(settings, address, echoed));
     const QString there = back.status == ModbusMaster::Ok
                               ? QString("answers at %1 bit/s as address %2").arg(settings.value).arg(back.reply.addressRegister())
                               : QString("does not answer at %1 bit/s").arg(settings.value);
-    return fail(QString("the module %1 %2; it was last seen as address %3 at %4 bit/s (morvane-cli find looks at every speed)")
+    return fail(QString("the module %1 %2; it was last seen as address %3 at %4 bit/s (%5 looks at every speed)")
                     .arg(echoed ? "echoed the write but" : "did not echo the write and", there)
                     .arg(address)
-                    .arg(old));
+                    .arg(old)
+                    .arg(ShellWords::command({"find", "--port", settings.port})));
+}
+
+// Behind a device server the module's new speed is not the server's: the
+// read-back goes through the server at its own speed.
+QString Commands::notThroughServer(const Settings &settings, int address, bool echoed) const
+{
+    const QString speed = QString::number(settings.value);
+    const QString check = ShellWords::command({"read", "--port", settings.port, "--address", QString::number(address)});
+    if (echoed) {
+        return QString("the module echoed the write for %1 bit/s, but nothing answers through the server now: the "
+                       "server's serial speed must be changed to %1 bit/s too (set-baud changes only the module's); "
+                       "then %2 checks it").arg(speed, check);
+    }
+    return QString("the module did not echo the write, and nothing answers through the server now: if the module took "
+                   "the write, it runs at %1 bit/s and the server's serial speed must be changed to %1 bit/s too; "
+                   "then %2 checks it").arg(speed, check);
 }
 
 int Commands::doctor(const Settings &settings)
@@ -307,6 +328,7 @@ int Commands::doctor(const Settings &settings)
     options.address = settings.address;
     options.waitMs = settings.waitMs;
     options.defaultTimeoutMs = Settings().timeoutMs;
+    options.defaultRetries = Settings().retries;
     options.verbose = settings.verbose;
     options.json = settings.format == Settings::Json;
     options.tcp = settings.tcp();
@@ -327,15 +349,21 @@ int Commands::ownAddress(const Settings &settings, int *address)
 {
     m_console.progress(asked(settings.address));
     const Outcome read = m_master->exchange(addressRequest(quint8(settings.address)), asking(settings));
+    if (read.status == ModbusMaster::NoAnswer && read.garbled && !settings.address) {
+        const QStringList scan{"find", "--scan", "--port", settings.port};
+        return fail(collision(settings, m_master->baudRate()) + " Through address 0 a module is changed only when it "
+                    "is alone on the line: give --address and its address to change one where it sits ("
+                    + ShellWords::command(scan) + " lists them), or leave only it on the line.");
+    }
     if (read.status != ModbusMaster::Ok)
-        return end(read);
+        return end(settings, read);
     *address = read.reply.addressRegister();
     return isAddress(*address) ? Done : fail(impossible(*address));
 }
 
-int Commands::end(const Outcome &outcome)
+int Commands::end(const Settings &settings, const Outcome &outcome)
 {
-    return isStop(outcome.status) ? stopped(outcome.status) : fail(failure(outcome));
+    return isStop(outcome.status) ? stopped(outcome.status) : fail(failure(settings, outcome));
 }
 
 int Commands::stopped(ModbusMaster::Status status)
@@ -357,15 +385,39 @@ int Commands::print(const QString &line)
     return m_console.print(line) ? Done : OutputError;
 }
 
-QString Commands::failure(const Outcome &outcome) const
+QString Commands::failure(const Settings &settings, const Outcome &outcome) const
 {
     const int baud = m_master->baudRate();
     if (outcome.status == ModbusMaster::Refused)
         return QString("the module at %1 bit/s refused: %2").arg(baud).arg(exceptionName(outcome.reply.exceptionCode));
-    QString text = QString("no module answered at %1 bit/s").arg(baud);
-    if (!outcome.ignored.isEmpty())
-        text += " (a frame came that was not the answer: " + outcome.ignored + ")";
-    return text;
+    return noAnswer(settings, {baud}, outcome.echoed, outcome.ignored);
+}
+
+// No module answered: what came back instead, and the doctor to run.
+QString Commands::noAnswer(const Settings &settings, const QList<int> &speeds, bool echoed, const QString &ignored) const
+{
+    QString text = "no module answered " + (settings.tcp() ? QString("through the server") : "at " + speedList(speeds));
+    if (!ignored.isEmpty())
+        text += " (a frame came that was not the answer: " + ignored + ")";
+    if (echoed)
+        text += ", only the request's own bytes came back (the adapter echoes what it sends: --local-echo takes that off)";
+    return text + "; to see why: " + doctorCommand(settings, 0);
+}
+
+QString Commands::collision(const Settings &settings, int baud) const
+{
+    return QString("several modules answered address 0 at once %1: their replies collided.").arg(speedText(settings, baud));
+}
+
+// doctor on this line, asked about this module (0 for none).
+QString Commands::doctorCommand(const Settings &settings, int address) const
+{
+    QStringList words{"doctor", "--port", settings.port};
+    if (settings.baudGiven)
+        words << "--baud" << QString::number(settings.baud);
+    if (address)
+        words << "--address" << QString::number(address);
+    return ShellWords::command(words);
 }
 
 QString Commands::impossible(int address) const

@@ -32,11 +32,15 @@ private:
     int scanAt(int baud, const ModbusMaster::Asking &how, const std::function<int(int, const ModbusMaster::Outcome &)> &found);
     int ownAddress(const Settings &settings, int *address);
     int addressFree(const Settings &settings);
-    int end(const ModbusMaster::Outcome &outcome);
+    int end(const Settings &settings, const ModbusMaster::Outcome &outcome);
     int stopped(ModbusMaster::Status status);
     int fail(const QString &message);
     int print(const QString &line);
-    QString failure(const ModbusMaster::Outcome &outcome) const;
+    QString failure(const Settings &settings, const ModbusMaster::Outcome &outcome) const;
+    QString noAnswer(const Settings &settings, const QList<int> &speeds, bool echoed, const QString &ignored = QString()) const;
+    QString collision(const Settings &settings, int baud) const;
+    QString doctorCommand(const Settings &settings, int address) const;
+    QString notThroughServer(const Settings &settings, int address, bool echoed) const;
     QString impossible(int address) const;
     QString asked(int address, const QString &which = QString()) const;
     QString speedText(const Settings &settings, int baud) const;

@@ -38,8 +38,9 @@ QList<QCommandLineOption> doctorOptions()
         if (name == "port" || name == "baud" || name == "verbose")
             options << option;
     }
-    QCommandLineOption address({"a", "address"}, "The module's address, 1-247; without it, address 0, which every "
-                                          "module answers (several at once: a collision).", "n");
+    QCommandLineOption address({"a", "address"}, "The module's address, 1-247, asked by turns with address 0, which "
+                                                  "every module answers (several at once: a collision); without it, "
+                                                  "address 0 alone.", "n");
     address.setDefaultValue("0");   // may be left out
     return options + QList<QCommandLineOption>{
         address,
@@ -151,9 +152,11 @@ CommandHelp HelpTexts::plot()
 CommandHelp HelpTexts::doctor()
 {
     return {"When nothing answers, say why: a short run of probes (under 30 s) on the adapter, its echo, "
-            "the speed, several modules on address 0, the module's turnaround and the line's quality. Each "
-            "finding says what was seen and what to do; the last line is a read command that works now, "
-            "tried once, or the most likely cause. Exit 0 when a module answered, 1 when none did.",
+            "the speed, the module's address, several modules on address 0, refusals, a server that speaks "
+            "Modbus TCP, the module's turnaround, late replies and the line's quality. Each finding says what "
+            "was seen and what to do; the last line is a read command that worked each of the five times it "
+            "was run, or the most likely cause. Exit 0 when a module answered, 1 when none did (or it only "
+            "refused).",
             doctorOptions()};
 }
 
@@ -182,7 +185,7 @@ QString HelpTexts::exitStatus()
            "  1    the module did not answer, refused (the exception is named), or\n"
            "       reported an address no module can have; read: a module never\n"
            "       gave a reading (its address on standard error); plot: a log with\n"
-           "       no readable row; doctor: no module answered\n"
+           "       no readable row; doctor: no module answered, or it only refused\n"
            "  2    usage error; nothing went on the line\n"
            "  3    the port cannot be opened (with the system's reason), or it failed\n"
            "  4    standard output, or plot's file, cannot be written (with the reason);\n"

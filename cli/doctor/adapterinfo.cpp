@@ -2,6 +2,7 @@
 
 #include "portinventory.h"
 #include "portname.h"
+#include "shellwords.h"
 
 #include <QDir>
 #include <QFile>
@@ -36,7 +37,7 @@ QString latencyAdvice(const QString &timerPath, const QString &driver)
     return QString("Lower it to 1 ms: echo 1 | sudo tee %1\n"
                    "To keep it, put this line in /etc/udev/rules.d/99-usb-serial-latency.rules:\n"
                    "ACTION==\"add\", SUBSYSTEM==\"usb-serial\", DRIVER==\"%2\", ATTR{latency_timer}=\"1\"")
-        .arg(timerPath, driver);
+        .arg(ShellWords::quoted(timerPath), driver);
 }
 
 } // namespace
@@ -44,6 +45,7 @@ QString latencyAdvice(const QString &timerPath, const QString &driver)
 Finding AdapterInfo::describe(const QString &port)
 {
     Finding finding;
+    finding.key = "adapter";
     finding.topic = "adapter";
     if (PortName::isTcp(port)) {
         finding.seen = port + " is a TCP connection: adapter settings and the latency timer do not apply.";

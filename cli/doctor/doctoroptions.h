@@ -12,6 +12,7 @@ struct DoctorOptions
     int address = 0;           // the one module, 0 to ask through address 0
     int waitMs = 0;            // how long each probe waits for a reply to begin
     int defaultTimeoutMs = 0;  // the other commands' timeout: a later reply is a problem
+    int defaultRetries = 0;    // and their retries
     bool verbose = false;      // what was sent and heard, on standard error
     bool json = false;         // the report as one JSON object, else as text
     bool tcp = false;          // the port is a TCP connection

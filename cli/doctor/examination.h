@@ -10,19 +10,25 @@ class ByteLine;
 class Console;
 
 // The doctor's probes of the line, within a budget, and what each brought:
-// the module's address (or address 0 when none is given) asked at every
-// speed, the given one first, until something answers; a module that
-// answers asked for its measurement twenty times, for its turnaround and the
-// line's quality; the read command that follows tried once. Where to go next
-// it asks the diagnosis of what it has seen so far.
+// at every speed (over TCP, at the server's only) the module's address and
+// address 0 by turns (address 0 alone when none is given), three tries at
+// least, until something answers; a module that answers asked for its
+// measurement twenty times, for its turnaround and the line's quality; the
+// read command that follows run a few times. A reply that may be the late
+// one of a request before it is listened past, so that each reply is timed
+// against the request that asked. Where to go next it asks the diagnosis of
+// what it has seen so far.
 class Examination
 {
 public:
     enum Stop { None, Interrupted, PortLost };
 
     static constexpr int SeriesLength = 20;
-    static constexpr int SeriesBudgetMs = 5000;   // a slow module gets fewer requests
-    static constexpr int BudgetMs = 20000;        // every probe begins within this
+    static constexpr int SeriesBudgetMs = 8000;   // a slow module, or a lossy line, gets fewer requests
+    // Every probe begins within this: with the default --wait, every try at
+    // every speed, and a module at 1200 bit/s still done within 30 s.
+    static constexpr int BudgetMs = 22000;
+    static constexpr int VerifyTries = 5;         // the read command's runs before "works now"
 
     Examination(ByteLine &line, Console &console, const DoctorOptions &options);
 
@@ -30,12 +36,12 @@ public:
     Stop stop() const { return m_stop; }   // what ended the run early
 
 private:
-    bool send(Observations::Probe *probe);
+    bool ask(Observations::Probe *probe, bool afterSilence);
+    bool stopped(LineProbe::Verdict verdict);
     QList<int> speeds() const;
     bool sweep();
-    bool trySpeed(const QByteArray &request, int baud, Diagnosis::SpeedOutcome *outcome);
+    bool trySpeed(int baud, Diagnosis::SpeedOutcome *outcome);
     bool series(int baud, int address);
-    bool quiet(int ms);
     void verify(const Diagnosis &sofar);
     bool outOfTime() const;
 

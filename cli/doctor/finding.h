@@ -8,7 +8,10 @@
 // working as they are.
 struct Finding
 {
-    QString topic;   // "adapter", "local echo", "speed", "several modules", "timing", "quality"
+    // Stable, for scripts reading the JSON: adapter, local_echo, modbus_tcp,
+    // speed, address, refused, several_modules, timing, late, quality.
+    QString key;
+    QString topic;   // the same in words, for the text report
     QString seen;
     QString todo;
     bool problem = false;

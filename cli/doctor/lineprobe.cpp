@@ -15,6 +15,9 @@ const int FlushReads = 16;
 // An echo may have this share of its bytes changed (one in four) and still
 // be one.
 const int ChangedEchoShare = 4;
+// A Modbus TCP header: transaction, protocol 0, the length of what follows.
+const int MbapHeaderLength = 6;
+const int MinMbapLength = 2;   // unit and function
 
 QByteArray joined(const QList<LineProbe::Piece> &pieces)
 {
@@ -43,6 +46,8 @@ LineProbe::Result LineProbe::send(const QByteArray &request, int waitMs)
     flush();
     Result result;
     const qint64 sentAt = m_line.now();
+    m_request = request;
+    m_requestEnd = sentAt + LineTime::wireMs(request.size(), m_line.baudRate());
     if (!m_line.write(request)) {
         result.verdict = PortLost;
         return result;
@@ -68,7 +73,7 @@ LineProbe::Result LineProbe::send(const QByteArray &request, int waitMs)
 LineProbe::Verdict LineProbe::listen(qint64 startBy, const QByteArray &request, QList<Piece> *pieces, qint64 *firstAt)
 {
     QByteArray heard;
-    const int silence = LineTime::silenceMs(m_line.baudRate());
+    const int silence = silenceMs();
     // A line that never falls silent is listened to for one longest frame.
     const qint64 giveUpAt = startBy + LineTime::wireMs(ModbusFrame::MaxFrameLength, m_line.baudRate()) + silence;
     qint64 lastAt = m_line.now();
@@ -101,8 +106,6 @@ LineProbe::Result LineProbe::judge(const QByteArray &request, const QList<Piece>
 {
     Result result;
     const QByteArray raw = joined(pieces);
-    result.echo = echoIn(request, raw);
-    result.heard = result.echo == ExactEcho ? raw.mid(request.size()) : raw;
     // The first byte is told when it has all arrived: the reply began a
     // character earlier. The request was over when its last byte had gone.
     const int baud = m_line.baudRate();
@@ -110,8 +113,19 @@ LineProbe::Result LineProbe::judge(const QByteArray &request, const QList<Piece>
     result.raw = pieces;
     for (Piece &piece : result.raw)
         piece.atMs -= requestEnd;
-    if (result.heard.isEmpty())
+    result.echo = echoIn(request, raw);
+    if (isModbusTcp(raw) && (tcp || result.echo != ExactEcho)) {
+        result.verdict = ModbusTcp;
+        result.heard = raw;
+        result.echo = NoEcho;
         return result;
+    }
+    result.heard = result.echo == NoEcho ? raw : raw.mid(request.size());
+    if (result.heard.isEmpty()) {
+        // A damaged echo is damage, whatever follows it.
+        result.verdict = result.echo == DamagedEcho ? Damaged : Silent;
+        return result;
+    }
     result.turnaroundMs = qMax(0.0, firstAt - LineTime::characterMs(baud) - requestEnd);
     result.verdict = Damaged;
     FrameAssembler assembler(FrameAssembler::Replies);
@@ -120,12 +134,60 @@ LineProbe::Result LineProbe::judge(const QByteArray &request, const QList<Piece>
     while (assembler.hasFrame()) {
         const Reply reply = Reply::decode(request, assembler.takeFrame());
         if (reply.kind != Reply::NotTheAnswer) {
-            result.verdict = reply.isAnswer() ? Answer : Refused;
+            result.verdict = result.echo == DamagedEcho ? Damaged : reply.isAnswer() ? Answer : Refused;
             result.reply = reply;
             break;
         }
     }
     return result;
+}
+
+LineProbe::Verdict LineProbe::lateReply(int quietMs, Result *late)
+{
+    FrameAssembler assembler(FrameAssembler::Replies);
+    const qint64 giveUpAt = m_line.now() + 4 * qint64(quietMs);
+    qint64 lastAt = m_line.now(), firstAt = -1;
+    for (qint64 now = lastAt; now < qMin(giveUpAt, lastAt + quietMs); now = m_line.now()) {
+        QByteArray bytes;
+        switch (m_line.read(int(qMin(giveUpAt, lastAt + quietMs) - now), &bytes)) {
+        case ByteLine::Interrupted:
+            return Interrupted;
+        case ByteLine::Failed:
+            return PortLost;
+        case ByteLine::Quiet:
+            break;
+        case ByteLine::Bytes:
+            lastAt = m_line.now();
+            firstAt = firstAt < 0 ? lastAt : firstAt;
+            assembler.feed(bytes);
+            break;
+        }
+    }
+    assembler.silence();
+    while (assembler.hasFrame()) {
+        const Reply reply = Reply::decode(m_request, assembler.takeFrame());
+        if (reply.kind != Reply::NotTheAnswer) {
+            late->verdict = Late;
+            late->reply = reply;
+            late->lateMs = qMax(0.0, firstAt - LineTime::characterMs(m_line.baudRate()) - m_requestEnd);
+            late->turnaroundMs = -1;
+            break;
+        }
+    }
+    return Silent;
+}
+
+// Transaction (any), protocol 0, and a length that is what follows.
+bool LineProbe::isModbusTcp(const QByteArray &bytes)
+{
+    if (bytes.size() < MbapHeaderLength + MinMbapLength || bytes.at(2) != 0 || bytes.at(3) != 0)
+        return false;
+    return ModbusFrame::word(bytes, 4) == bytes.size() - MbapHeaderLength;
+}
+
+int LineProbe::silenceMs() const
+{
+    return qMax(m_line.silenceFloorMs(), LineTime::silenceMs(m_line.baudRate()));
 }
 
 void LineProbe::flush()

@@ -7,11 +7,9 @@
 
 #include <QList>
 
-#include <optional>
-
 // All the doctor saw, with no conclusion drawn: every probe in the order
 // sent, with what came back and when; what the system says of the port; how
-// the read command fared when it was tried.
+// the read command fared, each time it was tried.
 struct Observations
 {
     struct Probe
@@ -28,7 +26,8 @@ struct Observations
     bool tcp = false;
     QList<Probe> probes;
     bool outOfTime = false;   // the budget ended the sweep or the series early
-    std::optional<ModbusMaster::Status> verification;   // the read command, when tried
+    int tried = 0;    // the read command offered, run this many times
+    int worked = 0;   // and read the module this many times
 };
 
 #endif // OBSERVATIONS_H

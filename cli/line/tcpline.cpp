@@ -14,8 +14,46 @@
 #include <unistd.h>
 
 namespace {
+
 const int WriteLimitMs = 2000;
+// How often a name lookup in progress is looked at.
+const int LookupPollMs = 20;
+
+// getaddrinfo, in the background so that an interrupt ends the wait at once
+// (a name server that does not answer holds a plain lookup for seconds).
+int lookUp(const QString &host, int port, struct addrinfo **found)
+{
+    // Static: an abandoned lookup goes on using them until the program ends.
+    static QByteArray name, service;
+    static struct addrinfo hints;
+    static struct gaicb request;
+    name = host.toUtf8();
+    service = QByteArray::number(port);
+    hints = {};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    request = {};
+    request.ar_name = name.constData();
+    request.ar_service = service.constData();
+    request.ar_request = &hints;
+    struct gaicb *list[] = {&request};
+    const int started = getaddrinfo_a(GAI_NOWAIT, list, 1, nullptr);
+    if (started != 0)
+        return started;
+    int state = EAI_INPROGRESS;
+    while ((state = gai_error(&request)) == EAI_INPROGRESS) {
+        struct pollfd wait = {Interrupt::fd(), POLLIN, 0};
+        ::poll(&wait, 1, LookupPollMs);
+        if (Interrupt::signal()) {
+            gai_cancel(&request);
+            return EAI_CANCELED;
+        }
+    }
+    *found = request.ar_result;
+    return state;
 }
+
+} // namespace
 
 TcpLine::TcpLine()
 {
@@ -37,11 +75,10 @@ bool TcpLine::open(const PortName &port, int baud)
 
 bool TcpLine::connectTo(const QString &host, int port)
 {
-    struct addrinfo hints = {};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
     struct addrinfo *found = nullptr;
-    const int lookup = getaddrinfo(qPrintable(host), qPrintable(QString::number(port)), &hints, &found);
+    const int lookup = lookUp(host, port, &found);
+    if (lookup == EAI_CANCELED)
+        return fail(QString("%1: the name lookup was interrupted").arg(host));
     if (lookup != 0)
         return fail(QString("%1: %2").arg(host, gai_strerror(lookup)));
     QString why = "no address to connect to";

@@ -32,6 +32,7 @@ ModbusMaster::Outcome ModbusMaster::exchange(const QByteArray &request, const As
         if (!tried.ignored.isEmpty())
             outcome.ignored = tried.ignored;
         outcome.garbled = outcome.garbled || tried.garbled;
+        outcome.echoed = outcome.echoed || tried.echoed;
     }
     return outcome;
 }
@@ -43,14 +44,13 @@ ModbusMaster::Outcome ModbusMaster::attempt(const QByteArray &request, const Ask
         return outcome;
     const int baud = m_line.baudRate();
     const int silence = silenceMs();
-    const int replyMs = LineTime::wireMs(Reply::answerLength(request), baud) + silence;
+    const int answerLength = Reply::answerLength(request);
+    const int replyMs = LineTime::wireMs(answerLength, baud) + silence;
     const qint64 startBy = m_line.now() + LineTime::wireMs(request.size(), baud) + asking.timeoutMs;
     qint64 until = startBy;
-    qint64 lastByte = 0;
-    bool begunInTime = false;
+    qint64 lastByte = 0, begunAt = -1;
     const qint64 droppedBefore = m_assembler.dropped();
-    QByteArray echo;
-    bool echoDamaged = false;
+    Heard heard;
     for (qint64 now = m_line.now(); now < until; now = m_line.now()) {
         const qint64 wake = m_assembler.held() > 0 ? qMin(until, lastByte + silence) : until;
         QByteArray bytes;
@@ -66,24 +66,20 @@ ModbusMaster::Outcome ModbusMaster::attempt(const QByteArray &request, const Ask
                 m_assembler.silence();
             break;
         case ByteLine::Bytes:
-            if (m_options.localEcho && echo.size() < request.size()) {
-                const int take = qMin(bytes.size(), request.size() - echo.size());
-                echo += bytes.left(take);
-                bytes.remove(0, take);
-                if (echo.size() == request.size() && echo != request) {
-                    echoDamaged = true;
-                    outcome.ignored = "the echo of the request differs from what was sent";
-                }
-            }
-            if (bytes.isEmpty() || echoDamaged)
+            if (!pastEcho(request, &bytes, &heard, &outcome))
                 break;
             lastByte = m_line.now();
-            // A reply that has begun in time is given its time on the wire.
-            if (m_assembler.held() == 0 && lastByte <= startBy) {
+            // A reply that has begun in time is given its time on the wire,
+            // and more while its pieces keep coming within the silence (a
+            // device server passes a reply on in pieces), up to a silence
+            // for each of its bytes.
+            if (begunAt < 0 && m_assembler.held() == 0 && lastByte <= startBy) {
+                begunAt = lastByte;
                 until = qMax(until, lastByte + replyMs);
-                begunInTime = true;
             }
             m_assembler.feed(bytes);
+            if (begunAt >= 0 && m_assembler.held() > 0)
+                until = qMax(until, qMin(lastByte + silence, begunAt + replyMs + qint64(answerLength) * silence));
             break;
         }
         if (takeAnswer(request, moduleAddress, &outcome))
@@ -93,8 +89,32 @@ ModbusMaster::Outcome ModbusMaster::attempt(const QByteArray &request, const Ask
     if (asking.scanning && lastByte == 0)
         m_drainPending = false;
     outcome.status = NoAnswer;
-    outcome.garbled = begunInTime && (m_assembler.dropped() > droppedBefore || m_assembler.held() > 0);
+    // An echo that came unasked is no garbled reply; bytes after it may be.
+    outcome.echoed = !m_options.localEcho && heard.first == request;
+    const bool onlyEcho = outcome.echoed && heard.count == request.size();
+    outcome.garbled = begunAt >= 0 && !onlyEcho && (m_assembler.dropped() > droppedBefore || m_assembler.held() > 0);
     return outcome;
+}
+
+// The bytes that came, less the request's own at the front when an echo is
+// due (--local-echo): false when none of them is left for the reply, or the
+// echo differs from the request (nothing on the attempt is taken then).
+// The first bytes are kept as they came, to tell an echo that was not due.
+bool ModbusMaster::pastEcho(const QByteArray &request, QByteArray *bytes, Heard *heard, Outcome *outcome) const
+{
+    heard->count += bytes->size();
+    if (heard->first.size() < request.size())
+        heard->first += bytes->left(request.size() - heard->first.size());
+    if (m_options.localEcho && heard->echo.size() < request.size()) {
+        const int take = qMin(bytes->size(), request.size() - heard->echo.size());
+        heard->echo += bytes->left(take);
+        bytes->remove(0, take);
+        if (heard->echo.size() == request.size() && heard->echo != request) {
+            heard->echoDamaged = true;
+            outcome->ignored = "the echo of the request differs from what was sent";
+        }
+    }
+    return !bytes->isEmpty() && !heard->echoDamaged;
 }
 
 // The request on the line, once it is settled; false with the status that

@@ -31,6 +31,7 @@ public:
         Reply reply;         // Ok and Refused: the frame decoded
         QString ignored;     // why the last frame that came was not the answer
         bool garbled = false;   // NoAnswer: bytes began in time but made no frame
+        bool echoed = false;    // NoAnswer: the request's own bytes came back first, unasked
         QDateTime sentAt;    // when the request went out
     };
 
@@ -73,8 +74,18 @@ public:
     static constexpr int ReopenMs = 2000;
 
 private:
+    // What came back on one attempt, for the echo.
+    struct Heard
+    {
+        QByteArray first;   // the first bytes, as many as the request has
+        int count = 0;
+        QByteArray echo;    // with localEcho: what was taken for it
+        bool echoDamaged = false;
+    };
+
     Outcome attempt(const QByteArray &request, const Asking &asking, int moduleAddress);
     bool send(const QByteArray &request, const Asking &asking, Outcome *outcome);
+    bool pastEcho(const QByteArray &request, QByteArray *bytes, Heard *heard, Outcome *outcome) const;
     bool takeAnswer(const QByteArray &request, int moduleAddress, Outcome *outcome);
     Status settle();
     Status drain();
