@@ -16,17 +16,17 @@ void LineWriter::print(const QString &line)
     // Windows cannot tell whether a pipe has room: the line is written, and
     // a reader that stops reading holds the simulator up. A reader that is
     // gone fails the write, and the line is counted.
-    if (::_write(m_fd, bytes.constData(), unsigned(bytes.size())) == bytes.size()) {
+    const bool written = ::_write(m_fd, bytes.constData(), unsigned(bytes.size())) == bytes.size();
 #else
     // A reader with room for one more buffer takes a line this short
     // whole: the write does not wait. A reader that is gone gets the write
     // all the same, and with it the usual SIGPIPE.
     struct pollfd room = {m_fd, POLLOUT, 0};
-    if (::poll(&room, 1, 0) == 1 && (room.revents & (POLLOUT | POLLERR))
-        && ::write(m_fd, bytes.constData(), size_t(bytes.size())) == bytes.size()) {
+    const bool written = ::poll(&room, 1, 0) == 1 && (room.revents & (POLLOUT | POLLERR))
+                         && ::write(m_fd, bytes.constData(), size_t(bytes.size())) == bytes.size();
 #endif
+    if (written)
         m_dropped = 0;
-    } else {
+    else
         ++m_dropped;
-    }
 }
