@@ -7,7 +7,7 @@
 # Usage: check_windows.sh SOURCE_DIR BUILD_DIR [PICTURE]
 # (PICTURE: where the window goes, default BUILD_DIR/windows-main-window.png)
 set -uo pipefail
-src=$1 build=$2 picture=${3:-$2/windows-main-window.png}
+src=$(realpath "$1") build=$(realpath "$2") picture=$(realpath -m "${3:-$2/windows-main-window.png}")
 cli=$build/cli/morvane-cli sim=$build/sim/morvane-sim
 Limit=60          # seconds any one Windows program may take
 skip() { echo "SKIP: $*"; exit 77; }
@@ -34,6 +34,7 @@ else
 fi
 
 work=$(mktemp -d)
+cd "$work" || exit 1
 export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 pids=()
 cleanup() {
@@ -115,19 +116,24 @@ check "read --watch ended by SIGINT (Ctrl-C): status $rc" test $rc = 130
 started "$sim" --exit-with-parent --listen 127.0.0.1:0 --address 3 --temperature -4.5 --humidity 88
 win tcp morvane-cli.exe read --port "$first" --address 3
 check "read --port $first (Linux morvane-sim --listen)" has tcp "^temperature -4\.5 °C, humidity 88\.0 %RH"
+timeout 20 "$cli" read --port "$first" --address 3 --watch 0.2 --count 5 --format csv > log.csv
+win plot morvane-cli.exe plot log.csv -o plot.png
+head -c 4 plot.png >> plot
+check "plot of a CSV log the Linux morvane-cli wrote" has plot "PNG"
 
 started timeout $Limit wine "$dir/morvane-sim.exe" --listen 127.0.0.1:0 --address 9 --temperature 30.2
 timeout 20 "$cli" read --port "$first" --address 9 > "$work/simexe" 2>&1
 rc=$?
 check "morvane-sim.exe --listen read by the Linux morvane-cli ($first)" has simexe "^temperature 30\.2 °C"
 
-# The window, in English (started away from its Qm folder), on a virtual screen.
+# The window, in English (started away from its Qm folder), on a virtual
+# screen.
 timeout 20 wineserver -k
 exec {screen}< <(exec Xvfb -displayfd 1 -screen 0 1280x1024x24 -nolisten tcp 2>/dev/null)
 pids+=($!)
 read -r -t 30 -u $screen display
 export DISPLAY=:$display
-(cd "$work" && exec timeout $Limit wine "$dir/morvane.exe") &
+timeout $Limit wine "$dir/morvane.exe" &
 pids+=($!)
 for _ in $(seq 150); do xwininfo -name Morvane > /dev/null 2>&1 && break; sleep 0.2; done
 sleep 2
