@@ -52,19 +52,17 @@ bool WinSerialLine::open(const QString &name, int baud)
     m_handle = ::CreateFileW(reinterpret_cast<const wchar_t *>(path.utf16()), GENERIC_READ | GENERIC_WRITE, 0,
                              nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
     if (m_handle == INVALID_HANDLE_VALUE) {
-        m_openCode = ::GetLastError();
-        m_openError = openErrorFor(m_openCode);
-        return fail(WinWait::systemError(m_openCode));
+        const DWORD code = ::GetLastError();
+        m_openError = openErrorFor(code);
+        return fail(WinWait::systemError(code));
     }
     if (!m_done)
         m_done = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (!configure(baud)) {
-        m_openCode = ::GetLastError();
         m_openError = QSerialPort::UnsupportedOperationError;
-        return fail(QString("it does not take 8N1 at %1 bit/s (%2)").arg(baud).arg(WinWait::systemError(m_openCode)));
+        return fail(QString("it does not take 8N1 at %1 bit/s (%2)").arg(baud).arg(WinWait::lastError()));
     }
     m_openError = QSerialPort::NoError;
-    m_openCode = 0;
     m_error.clear();
     return true;
 }

@@ -21,8 +21,6 @@ public:
     // classed as QSerialPort does.
     bool open(const QString &name, int baud);
     QSerialPort::SerialPortError openError() const { return m_openError; }
-    // The system's code for why open() failed.
-    unsigned long openCode() const { return m_openCode; }
 
     bool write(const QByteArray &bytes) override;
     Wait read(int ms, QByteArray *bytes) override;
@@ -44,7 +42,6 @@ private:
     int m_baud = 9600;
     QString m_error;
     QSerialPort::SerialPortError m_openError = QSerialPort::NoError;
-    unsigned long m_openCode = 0;
     QElapsedTimer m_clock;
 };
 
