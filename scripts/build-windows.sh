@@ -98,7 +98,7 @@ install_tools() {
     need_packages "${pkgs[@]}"
 }
 
-# The cross tools under the names Qt's win32-g++ spec and CMake expect,
+# The cross tools under the names Qt's win32-g++ mkspec and CMake expect,
 # pointing at the POSIX-threads compilers whatever the system's
 # alternatives say.
 make_toolchain_dir() {
