@@ -256,7 +256,7 @@ private slots:
                                            << 1 << 0 << "";
         QTest::newRow("a column missing") << QByteArray("time,address,temperature_c,humidity_rh,dew_point_c\n") + row << -1 << 0
                                           << ":1: the header has no column status";
-        QTest::newRow("NUL bytes") << row + QByteArray("2026-12-08T01:40:57.985Z,1,2\0,40.0,7.3,ok\n", 44) << 1 << 0 << ":2: holds NUL bytes";
+        QTest::newRow("NUL bytes") << row + QByteArray("2026-12-08T01:40:57.985Z,1,2\0,40.0,7.3,ok\n", 42) << 1 << 0 << ":2: holds NUL bytes";
         QTest::newRow("UTF-16 with a mark") << QByteArray("\xFF\xFE") + QByteArray(reinterpret_cast<const char *>(QString(row).utf16()), 2 * row.size())
                                             << -1 << 0 << "is UTF-16 text (it starts with a byte-order mark)";
         QTest::newRow("UTF-16, no mark") << QByteArray(reinterpret_cast<const char *>(QString(row).utf16()), 2 * row.size())
